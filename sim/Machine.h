@@ -1,0 +1,263 @@
+#pragma once
+// The simulated Windows machine behind sim/include/windows.h. A test creates one Machine, sets
+// it up through the classes below, runs the code under test (which calls the Win32 functions),
+// then inspects the machine's state. Only one Machine exists at a time.
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+struct CaseInsensitiveLess {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const;
+};
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+std::string Upper(std::string_view text);
+
+using Bytes = std::vector<BYTE>;
+Bytes BytesOf(std::string_view text);  // the characters, no terminator added
+
+// ---------------------------------------------------------------------------------------------
+// Registry. Paths given to these functions are physical, as stored: "HKLM\\SOFTWARE\\..." or
+// "HKCU\\Software\\...", with Wow6432Node spelled out; no redirection applies here.
+
+struct RegValue {
+    DWORD dwType = REG_NONE;
+    Bytes data;
+    bool operator==(const RegValue& other) const {
+        return dwType == other.dwType && data == other.data;
+    }
+};
+
+class Registry {
+public:
+    Registry();
+    ~Registry();
+
+    void CreateKey(std::string_view path);
+    bool KeyExists(std::string_view path) const;
+    // Creates the key when needed.
+    void SetValue(std::string_view keyPath, std::string_view name, DWORD dwType, Bytes data);
+    void SetDword(std::string_view keyPath, std::string_view name, DWORD dwValue);
+    // The text and its terminating NUL.
+    void SetString(std::string_view keyPath, std::string_view name, std::string_view text,
+                   DWORD dwType = REG_SZ);
+    std::optional<RegValue> GetValue(std::string_view keyPath, std::string_view name) const;
+    std::vector<std::string> SubkeyNames(std::string_view path) const;
+    void DeleteTree(std::string_view path);
+    // Opening the key, or deleting it, with any of these rights fails with ERROR_ACCESS_DENIED.
+    void DenyAccess(std::string_view path, REGSAM samDenied);
+
+    // Every key and value, one line each, for before/after comparisons.
+    std::map<std::string, std::string, CaseInsensitiveLess> Snapshot() const;
+
+    size_t OpenHandleCount() const;
+
+    struct Impl;
+    Impl& impl() { return *m_impl; }
+    const Impl& impl() const { return *m_impl; }
+
+private:
+    std::unique_ptr<Impl> m_impl;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Modules: what a file holds when it is loaded as a library.
+
+struct ModuleImage {
+    std::string name;
+    std::map<std::string, FARPROC> exports;  // names are case-sensitive, as GetProcAddress's
+};
+using ModuleImagePtr = std::shared_ptr<ModuleImage>;
+
+// ---------------------------------------------------------------------------------------------
+// File system. Paths are physical (SysWOW64 spelled out), case-insensitive, with a drive letter.
+
+class FileSystem {
+public:
+    FileSystem();
+    ~FileSystem();
+
+    void AddDirectory(std::string_view path);                 // with its parents
+    void AddFile(std::string_view path, Bytes content = {});  // with its parent directories
+    bool Exists(std::string_view path) const;
+    bool IsDirectory(std::string_view path) const;
+    void Remove(std::string_view path);
+    // DeleteFileA of this file fails with the error (a file in use, access denied).
+    void SetDeleteError(std::string_view path, DWORD dwError);
+    void SetModule(std::string_view path, ModuleImagePtr image);
+    ModuleImagePtr GetModule(std::string_view path) const;
+    void SetVersionBlock(std::string_view path, Bytes block);
+    std::optional<Bytes> GetVersionBlock(std::string_view path) const;
+    std::vector<std::string> List(std::string_view directory) const;  // names, sorted
+
+    std::map<std::string, std::string, CaseInsensitiveLess> Snapshot() const;
+
+    struct Impl;
+    Impl& impl() { return *m_impl; }
+    const Impl& impl() const { return *m_impl; }
+
+private:
+    std::unique_ptr<Impl> m_impl;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Faults: any Win32 call can be made to fail with a chosen error.
+
+struct CallSite {
+    std::string api;
+    const void* pReturnAddress = nullptr;
+    bool operator<(const CallSite& other) const;
+};
+
+struct FaultRule {
+    FaultRule(std::string api, DWORD dwError, std::string subject = std::string(),
+              int nOccurrence = 0, const void* pSite = nullptr)
+        : api(std::move(api)),
+          dwError(dwError),
+          subject(std::move(subject)),
+          nOccurrence(nOccurrence),
+          pSite(pSite) {}
+
+    std::string api;      // the Win32 function, "RegOpenKeyExA"
+    DWORD dwError;        // what the failing call reports
+    std::string subject;  // when set: only calls whose key, file or module path contains this
+                          // text (case-insensitive)
+    int nOccurrence;      // 0: every matching call; n: only the n-th
+    const void* pSite;    // when set: only calls from this return address
+};
+
+class Faults {
+public:
+    void Inject(FaultRule rule);
+    void Clear();
+    // Counts every call of each function; with recording on, also each distinct call site.
+    void StartRecording();
+    const std::map<CallSite, size_t>& RecordedSites() const { return m_sites; }
+    size_t Calls(std::string_view api) const;
+    size_t InjectedCount() const { return m_nInjected; }
+
+    // Called by every simulated Win32 function; the error to fail with, if any.
+    std::optional<DWORD> Check(const char* szApi, std::string_view subject, const void* pSite);
+
+private:
+    struct ActiveRule {
+        FaultRule rule;
+        int nSeen = 0;
+    };
+    std::vector<ActiveRule> m_rules;
+    std::map<std::string, size_t, std::less<>> m_calls;
+    std::map<CallSite, size_t> m_sites;
+    bool m_bRecording = false;
+    size_t m_nInjected = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Windows Installer's component list, as msi.dll's MsiEnumComponentsA reports it.
+
+struct InstallerState {
+    std::vector<std::string> components;
+    // When set, the enumeration fails with this error at that index.
+    std::optional<std::pair<DWORD, UINT>> failAt;  // index, error
+    size_t nEnumerations = 0;                      // calls of MsiEnumComponentsA
+    size_t nPlantedCalls = 0;                      // calls into a planted msi.dll
+};
+
+// ---------------------------------------------------------------------------------------------
+
+struct Shape {
+    bool b64BitWindows = true;
+    bool b32BitProcess = true;
+    std::string windowsDirectory = "C:\\WINDOWS";
+    std::string applicationDirectory = "C:\\Users\\Admin\\Downloads";
+    std::string currentDirectory = "C:\\Users\\Admin\\Downloads";
+
+    bool Wow64() const { return b64BitWindows && b32BitProcess; }
+};
+
+class Machine {
+public:
+    explicit Machine(Shape shape = Shape());
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    // The machine the Win32 functions act on.
+    static Machine& Current();
+
+    const Shape& shape() const { return m_shape; }
+    Registry& registry() { return m_registry; }
+    FileSystem& files() { return m_files; }
+    Faults& faults() { return m_faults; }
+    InstallerState& installer() { return m_installer; }
+
+    // Directories as GetSystemDirectoryA and GetSystemWow64DirectoryA report them.
+    std::string SystemDirectory() const;
+    std::string Wow64Directory() const;
+    // Where the 32-bit binaries of this machine live: SysWOW64 on 64-bit Windows.
+    std::string ProcessSystemDirectory() const;
+    // The physical path a file name of this process resolves to (system32 redirection).
+    std::string Redirect(std::string_view path) const;
+
+    // Overrides what GetWindowsDirectoryA/GetSystemDirectoryA report (a too-long one, say).
+    void SetWindowsDirectoryReported(std::string directory) {
+        m_windowsReported = std::move(directory);
+    }
+    void SetSystemDirectoryReported(std::string directory) {
+        m_systemReported = std::move(directory);
+    }
+    const std::optional<std::string>& WindowsDirectoryReported() const { return m_windowsReported; }
+    const std::optional<std::string>& SystemDirectoryReported() const { return m_systemReported; }
+
+    // kernel32 and advapi32 exports a test can take away.
+    void RemoveSystemExport(std::string_view module, std::string_view name);
+
+    size_t LoadedModuleCount(std::string_view path) const;  // reference count of a library
+    DWORD DefaultDllDirectories() const { return m_dwDefaultDllDirectories; }
+    void SetDefaultDllDirectories(DWORD dwFlags) { m_dwDefaultDllDirectories = dwFlags; }
+
+    DWORD& LastError() { return m_dwLastError; }
+
+    struct Modules;
+    Modules& modules() { return *m_modules; }
+
+private:
+    Shape m_shape;
+    Registry m_registry;
+    FileSystem m_files;
+    Faults m_faults;
+    InstallerState m_installer;
+    std::optional<std::string> m_windowsReported;
+    std::optional<std::string> m_systemReported;
+    DWORD m_dwDefaultDllDirectories = 0;
+    DWORD m_dwLastError = 0;
+    std::unique_ptr<Modules> m_modules;
+};
+
+// Module images of the machine's own libraries.
+ModuleImagePtr MsiImage();
+// An msi.dll that claims a toolkit component is installed, as a planted copy would; each of
+// its calls is counted in InstallerState::nPlantedCalls.
+ModuleImagePtr PlantedMsiImage();
+ModuleImagePtr EmptyImage(std::string name);
+
+// An export of a simulated library.
+template <typename TFunction>
+FARPROC AsFarProc(TFunction pfn) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(pfn));
+}
+
+}  // namespace sim
+
+// Every simulated Win32 function starts with this: counts the call, records its site and fails
+// it when a fault rule says so.
+#define SIM_FAULT(api, subject) \
+    ::sim::Machine::Current().faults().Check(api, subject, __builtin_return_address(0))

@@ -1,0 +1,209 @@
+// Run-time linking on the simulated machine: libraries are files that carry a module image,
+// found by full path or by the library search, reference-counted while loaded.
+#include "Internal.h"
+
+namespace sim {
+
+namespace {
+
+UINT WINAPI SimMsiEnumComponentsA(DWORD iComponentIndex, LPSTR lpComponentBuf) {
+    InstallerState& installer = Machine::Current().installer();
+    ++installer.nEnumerations;
+    if (installer.failAt && installer.failAt->first == iComponentIndex) {
+        return installer.failAt->second;
+    }
+    if (iComponentIndex >= installer.components.size()) {
+        return ERROR_NO_MORE_ITEMS;
+    }
+    // Windows Installer writes a braced GUID: 38 characters and the terminator at most.
+    const std::string& component = installer.components[iComponentIndex];
+    const size_t nLength = component.size() < 38 ? component.size() : 38;
+    memcpy(lpComponentBuf, component.data(), nLength);
+    lpComponentBuf[nLength] = '\0';
+    return ERROR_SUCCESS;
+}
+
+UINT WINAPI PlantedMsiEnumComponentsA(DWORD iComponentIndex, LPSTR lpComponentBuf) {
+    ++Machine::Current().installer().nPlantedCalls;
+    if (iComponentIndex > 0) {
+        return ERROR_NO_MORE_ITEMS;
+    }
+    strcpy(lpComponentBuf, "{5D07C3B9-2E8A-4F61-A4C2-9B3E05D7F1A6}");
+    return ERROR_SUCCESS;
+}
+
+std::vector<std::string> SearchDirectories() {
+    const Machine& machine = Machine::Current();
+    const DWORD dwFlags = machine.DefaultDllDirectories();
+    if (dwFlags & LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) {
+        return {machine.shape().applicationDirectory, machine.ProcessSystemDirectory()};
+    }
+    if (dwFlags & LOAD_LIBRARY_SEARCH_SYSTEM32) {
+        return {machine.ProcessSystemDirectory()};
+    }
+    // The classic order: the program's directory, the system directory, the Windows
+    // directory, then the current directory.
+    return {machine.shape().applicationDirectory, machine.ProcessSystemDirectory(),
+            machine.shape().windowsDirectory, machine.shape().currentDirectory};
+}
+
+bool HasPath(std::string_view name) {
+    return name.find_first_of("\\/:") != std::string_view::npos;
+}
+
+}  // namespace
+
+ModuleImagePtr EmptyImage(std::string name) {
+    auto image = std::make_shared<ModuleImage>();
+    image->name = std::move(name);
+    return image;
+}
+
+ModuleImagePtr Kernel32Image() {
+    ModuleImagePtr image = EmptyImage("kernel32.dll");
+    image->exports["GetSystemWow64DirectoryA"] = AsFarProc(&GetSystemWow64DirectoryA);
+    image->exports["SetDefaultDllDirectories"] = AsFarProc(&SetDefaultDllDirectories);
+    return image;
+}
+
+ModuleImagePtr Advapi32Image() {
+    ModuleImagePtr image = EmptyImage("advapi32.dll");
+    image->exports["RegDeleteKeyExA"] = AsFarProc(&RegDeleteKeyExA);
+    return image;
+}
+
+ModuleImagePtr User32Image() {
+    return EmptyImage("user32.dll");
+}
+
+ModuleImagePtr MsiImage() {
+    ModuleImagePtr image = EmptyImage("msi.dll");
+    image->exports["MsiEnumComponentsA"] = AsFarProc(&SimMsiEnumComponentsA);
+    return image;
+}
+
+ModuleImagePtr PlantedMsiImage() {
+    ModuleImagePtr image = EmptyImage("msi.dll (planted)");
+    image->exports["MsiEnumComponentsA"] = AsFarProc(&PlantedMsiEnumComponentsA);
+    return image;
+}
+
+}  // namespace sim
+
+using sim::Machine;
+
+extern "C" {
+
+HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
+    Machine& machine = Machine::Current();
+    const std::string name = lpLibFileName == NULL ? "" : lpLibFileName;
+    if (auto error = SIM_FAULT("LoadLibraryA", name)) {
+        SetLastError(*error);
+        return NULL;
+    }
+    Machine::Modules& modules = machine.modules();
+    std::string path;
+    if (name.empty()) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return NULL;
+    }
+    if (sim::HasPath(name)) {
+        path = machine.Redirect(sim::AbsolutePath(name));
+    } else {
+        if (HMODULE hLoaded = modules.FindByBaseName(name)) {
+            ++modules.loaded[reinterpret_cast<uintptr_t>(hLoaded)].nReferences;
+            return hLoaded;
+        }
+        for (const std::string& directory : sim::SearchDirectories()) {
+            const std::string candidate = directory + "\\" + name;
+            if (machine.files().Exists(candidate) && !machine.files().IsDirectory(candidate)) {
+                path = candidate;
+                break;
+            }
+        }
+    }
+    if (path.empty() || !machine.files().Exists(path) || machine.files().IsDirectory(path)) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return NULL;
+    }
+    sim::ModuleImagePtr image = machine.files().GetModule(path);
+    if (image == nullptr) {
+        SetLastError(ERROR_BAD_EXE_FORMAT);
+        return NULL;
+    }
+    if (HMODULE hLoaded = modules.Find(path)) {
+        ++modules.loaded[reinterpret_cast<uintptr_t>(hLoaded)].nReferences;
+        return hLoaded;
+    }
+    return modules.Add(path, image, false);
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+    Machine::Modules& modules = Machine::Current().modules();
+    auto it = modules.loaded.find(reinterpret_cast<uintptr_t>(hModule));
+    const std::string subject = (it == modules.loaded.end() ? std::string() : it->second.path) +
+                                "!" + (lpProcName == NULL ? "" : lpProcName);
+    if (auto error = SIM_FAULT("GetProcAddress", subject)) {
+        SetLastError(*error);
+        return NULL;
+    }
+    if (it == modules.loaded.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return NULL;
+    }
+    auto itExport = it->second.image->exports.find(lpProcName == NULL ? "" : lpProcName);
+    if (itExport == it->second.image->exports.end()) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return NULL;
+    }
+    return itExport->second;
+}
+
+BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
+    Machine::Modules& modules = Machine::Current().modules();
+    auto it = modules.loaded.find(reinterpret_cast<uintptr_t>(hLibModule));
+    if (auto error = SIM_FAULT("FreeLibrary", it == modules.loaded.end() ? "" : it->second.path)) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    if (it == modules.loaded.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!it->second.bPinned && --it->second.nReferences == 0) {
+        modules.loaded.erase(it);
+    }
+    return TRUE;
+}
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
+    Machine& machine = Machine::Current();
+    const std::string name = lpModuleName == NULL ? "" : lpModuleName;
+    if (auto error = SIM_FAULT("GetModuleHandleA", name)) {
+        SetLastError(*error);
+        return NULL;
+    }
+    HMODULE hModule = sim::HasPath(name)
+                          ? machine.modules().Find(machine.Redirect(sim::AbsolutePath(name)))
+                          : machine.modules().FindByBaseName(name);
+    if (hModule == NULL) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+    }
+    return hModule;
+}
+
+BOOL WINAPI SetDefaultDllDirectories(DWORD DirectoryFlags) {
+    Machine& machine = Machine::Current();
+    if (auto error = SIM_FAULT("SetDefaultDllDirectories", "")) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    if (DirectoryFlags == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    machine.SetDefaultDllDirectories(DirectoryFlags);
+    return TRUE;
+}
+
+}  // extern "C"

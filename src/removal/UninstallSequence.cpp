@@ -1,0 +1,5 @@
+#include "removal/UninstallSequence.h"
+
+int UninstallKorvane() {
+    return 0;
+}
