@@ -1,0 +1,36 @@
+#include "PlatformTest.h"
+
+namespace {
+
+const char kScratchKey[] = "Software\\KorvaneConformance";
+
+void DeleteKeyTree(HKEY hParent, const char* szSubKey) {
+    HKEY hKey;
+    if (RegOpenKeyExA(hParent, szSubKey, 0, KEY_READ | KEY_WRITE, &hKey) != ERROR_SUCCESS) {
+        return;
+    }
+    char szName[256];
+    DWORD nName = sizeof(szName);
+    while (RegEnumKeyExA(hKey, 0, szName, &nName, NULL, NULL, NULL, NULL) == ERROR_SUCCESS) {
+        DeleteKeyTree(hKey, szName);
+        nName = sizeof(szName);
+    }
+    RegCloseKey(hKey);
+    RegDeleteKeyA(hParent, szSubKey);
+}
+
+}  // namespace
+
+PlatformTest::PlatformTest() {
+    m_platform = StartPlatform();
+    DeleteKeyTree(HKEY_CURRENT_USER, kScratchKey);
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kScratchKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                              &m_hScratch, NULL),
+              ERROR_SUCCESS);
+    CreateDirectoryA(ScratchDirectory(), NULL);
+}
+
+PlatformTest::~PlatformTest() {
+    RegCloseKey(m_hScratch);
+    DeleteKeyTree(HKEY_CURRENT_USER, kScratchKey);
+}

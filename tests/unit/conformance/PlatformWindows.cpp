@@ -1,0 +1,5 @@
+#include "PlatformTest.h"
+
+std::shared_ptr<void> StartPlatform() {
+    return nullptr;
+}

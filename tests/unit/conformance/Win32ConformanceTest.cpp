@@ -1,0 +1,295 @@
+#include <string>
+#include <vector>
+
+#include "PlatformTest.h"
+
+namespace {
+
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+std::string ScratchPath(const char* szName) {
+    return std::string(PlatformTest::ScratchDirectory()) + "\\" + szName;
+}
+
+class RegistryConformance : public PlatformTest {};
+
+TEST_F(RegistryConformance, ValuesReadTheWayTheProgramReadsThem) {
+    const char szUnterminated[] = "abcd";
+    const DWORD dwValue = 0x12345678;
+    ASSERT_EQ(RegSetValueExA(Scratch(), "dword", 0, REG_DWORD,
+                             reinterpret_cast<const BYTE*>(&dwValue), 4),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(Scratch(), "one", 0, REG_SZ, reinterpret_cast<const BYTE*>("1"), 2),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(Scratch(), "unterminated", 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(szUnterminated), 3),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(Scratch(), "empty", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 0),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(Scratch(), "long", 0, REG_EXPAND_SZ,
+                             reinterpret_cast<const BYTE*>("%windir%\\x.inf"), 15),
+              ERROR_SUCCESS);
+
+    BYTE buffer[16];
+    DWORD dwType = 0xdeadbeef;
+    DWORD cbData = 4;
+    DWORD dwRead = 0xdeadbeef;
+    EXPECT_EQ(RegQueryValueExA(Scratch(), "dword", NULL, &dwType, reinterpret_cast<BYTE*>(&dwRead),
+                               &cbData),
+              ERROR_SUCCESS);
+    EXPECT_EQ(dwType, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(dwRead, 0x12345678u);
+
+    // A short string read into a DWORD: the bytes land, the type tells.
+    dwRead = 0xdeadbeef;
+    cbData = 4;
+    EXPECT_EQ(RegQueryValueExA(Scratch(), "one", NULL, &dwType, reinterpret_cast<BYTE*>(&dwRead),
+                               &cbData),
+              ERROR_SUCCESS);
+    EXPECT_EQ(dwType, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(cbData, 2u);
+    EXPECT_EQ(dwRead, 0xdead0031u);
+
+    // An unterminated string: a NUL is added when there is room, and not counted.
+    memset(buffer, 0xbd, sizeof(buffer));
+    cbData = sizeof(buffer);
+    EXPECT_EQ(RegQueryValueExA(Scratch(), "unterminated", NULL, &dwType, buffer, &cbData),
+              ERROR_SUCCESS);
+    EXPECT_EQ(cbData, 3u);
+    EXPECT_EQ(memcmp(buffer, "abc", 4), 0);
+    memset(buffer, 0xbd, sizeof(buffer));
+    cbData = 3;
+    EXPECT_EQ(RegQueryValueExA(Scratch(), "unterminated", NULL, &dwType, buffer, &cbData),
+              ERROR_SUCCESS);
+    EXPECT_EQ(cbData, 3u);
+    EXPECT_EQ(buffer[3], 0xbd);
+
+    memset(buffer, 0xbd, sizeof(buffer));
+    cbData = sizeof(buffer);
+    EXPECT_EQ(RegQueryValueExA(Scratch(), "empty", NULL, &dwType, buffer, &cbData), ERROR_SUCCESS);
+    EXPECT_EQ(cbData, 0u);
+    EXPECT_EQ(buffer[0], 0xbd);
+
+    cbData = 4;
+    EXPECT_EQ(RegQueryValueExA(Scratch(), "long", NULL, &dwType, buffer, &cbData), ERROR_MORE_DATA);
+    EXPECT_EQ(dwType, static_cast<DWORD>(REG_EXPAND_SZ));
+    EXPECT_EQ(cbData, 15u);
+    cbData = 0;
+    EXPECT_EQ(RegQueryValueExA(Scratch(), "long", NULL, NULL, NULL, &cbData), ERROR_SUCCESS);
+    EXPECT_EQ(cbData, 15u);
+    cbData = sizeof(buffer);
+    EXPECT_EQ(RegQueryValueExA(Scratch(), "long", NULL, NULL, buffer, &cbData), ERROR_SUCCESS);
+    EXPECT_STREQ(reinterpret_cast<char*>(buffer), "%windir%\\x.inf");
+
+    EXPECT_EQ(RegQueryValueExA(Scratch(), "missing", NULL, NULL, buffer, &cbData),
+              ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryConformance, KeysEnumerateSortedAndOnlyLeavesDelete) {
+    for (const char* szName : {"child\\grand", "B", "a"}) {
+        HKEY hKey;
+        ASSERT_EQ(RegCreateKeyExA(Scratch(), szName, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL),
+                  ERROR_SUCCESS);
+        RegCloseKey(hKey);
+    }
+    std::vector<std::string> names;
+    char szName[256];
+    DWORD nName = sizeof(szName);
+    LSTATUS status;
+    for (DWORD i = 0; (status = RegEnumKeyExA(Scratch(), i, szName, &nName, NULL, NULL, NULL,
+                                              NULL)) == ERROR_SUCCESS;
+         ++i) {
+        EXPECT_EQ(nName, strlen(szName));
+        names.push_back(szName);
+        nName = sizeof(szName);
+    }
+    EXPECT_EQ(status, ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(names, (std::vector<std::string>{"a", "B", "child"}));
+
+    nName = 5;  // "child" needs 6 with its terminator
+    EXPECT_EQ(RegEnumKeyExA(Scratch(), 2, szName, &nName, NULL, NULL, NULL, NULL), ERROR_MORE_DATA);
+
+    EXPECT_EQ(RegDeleteKeyA(Scratch(), "child"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteKeyA(Scratch(), "missing"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteKeyA(Scratch(), "child\\grand"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyExA(Scratch(), "child", 0, 0), ERROR_SUCCESS);
+
+    // A handle outlives the key it was opened on.
+    HKEY hKey;
+    ASSERT_EQ(RegOpenKeyExA(Scratch(), "a", 0, KEY_READ, &hKey), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyA(Scratch(), "a"), ERROR_SUCCESS);
+    nName = sizeof(szName);
+    EXPECT_EQ(RegEnumKeyExA(hKey, 0, szName, &nName, NULL, NULL, NULL, NULL), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegCloseKey(hKey), ERROR_SUCCESS);
+
+    EXPECT_EQ(RegOpenKeyExA(Scratch(), "", 0, KEY_READ, &hKey), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(hKey), ERROR_SUCCESS);
+    EXPECT_EQ(RegOpenKeyExA(Scratch(), "missing\\deeper", 0, KEY_READ, &hKey),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryConformance, The32BitViewOfSoftwareLivesUnderWow6432Node) {
+    HKEY hKey;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance\\Unit", 0, NULL, 0,
+                              KEY_ALL_ACCESS | KEY_WOW64_32KEY, NULL, &hKey, NULL),
+              ERROR_SUCCESS);
+    RegCloseKey(hKey);
+
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance", 0, KEY_READ, &hKey),
+              ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\KorvaneConformance\\Unit",
+                            0, KEY_READ, &hKey),
+              ERROR_SUCCESS);
+    RegCloseKey(hKey);
+    // Relative to the 32-bit view of Software, no Wow6432Node in the path.
+    HKEY hSoftware;
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_READ | KEY_WOW64_32KEY, &hSoftware),
+        ERROR_SUCCESS);
+    EXPECT_EQ(RegOpenKeyExA(hSoftware, "KorvaneConformance\\Unit", 0, KEY_READ, &hKey),
+              ERROR_SUCCESS);
+    RegCloseKey(hKey);
+    RegCloseKey(hSoftware);
+
+    EXPECT_EQ(RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance\\Unit", 0, 0),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance\\Unit",
+                              KEY_WOW64_32KEY, 0),
+              ERROR_SUCCESS);
+    EXPECT_EQ(
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance", KEY_WOW64_32KEY, 0),
+        ERROR_SUCCESS);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\KorvaneConformance", 0,
+                            KEY_READ, &hKey),
+              ERROR_FILE_NOT_FOUND);
+}
+
+class FileConformance : public PlatformTest {};
+
+TEST_F(FileConformance, AttributesAndDeletionOfWhatIsNotThere) {
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetFileAttributesA(""), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetFileAttributesA(ScratchPath("missing.inf").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetFileAttributesA(ScratchPath("missing\\a.inf").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(DeleteFileA(""));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(DeleteFileA(ScratchPath("missing.inf").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(DeleteFileA(ScratchPath("missing\\a.inf").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(FileConformance, ADirectoryNamedLikeAFileIsThereButDoesNotDelete) {
+    const std::string directory = ScratchPath("qlvn.inf");
+    ASSERT_TRUE(CreateDirectoryA(directory.c_str(), NULL));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CreateDirectoryA(directory.c_str(), NULL));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+
+    const DWORD dwAttributes = GetFileAttributesA(directory.c_str());
+    ASSERT_NE(dwAttributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(DeleteFileA(directory.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(RemoveDirectoryA(directory.c_str()));
+}
+
+TEST_F(FileConformance, AFileOpenWithoutDeleteSharingRefusesDeletion) {
+    const std::string path = ScratchPath("held.dll");
+    HANDLE hFile = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+    DWORD nWritten = 0;
+    EXPECT_TRUE(WriteFile(hFile, "MZ", 2, &nWritten, NULL));
+    const DWORD dwAttributes = GetFileAttributesA(path.c_str());
+    ASSERT_NE(dwAttributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(DeleteFileA(path.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(CloseHandle(hFile));
+
+    EXPECT_TRUE(DeleteFileA(path.c_str()));
+    EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+class DirectoryConformance : public PlatformTest {};
+
+TEST_F(DirectoryConformance, DirectoryCallsAnswerASmallBufferWithTheSizeTheyNeed) {
+    char szWindows[MAX_PATH + 1];
+    const UINT nWindows = GetWindowsDirectoryA(szWindows, sizeof(szWindows));
+    ASSERT_GT(nWindows, 0u);
+    EXPECT_EQ(nWindows, strlen(szWindows));
+
+    char szSystem[MAX_PATH + 1];
+    const UINT nSystem = GetSystemDirectoryA(szSystem, sizeof(szSystem));
+    EXPECT_EQ(Lower(szSystem), Lower(std::string(szWindows) + "\\system32"));
+    char szSmall[MAX_PATH + 1];
+    EXPECT_EQ(GetSystemDirectoryA(szSmall, nSystem), nSystem + 1);
+    EXPECT_EQ(GetSystemDirectoryA(szSmall, nSystem + 1), nSystem);
+    EXPECT_EQ(GetWindowsDirectoryA(szSmall, 3), nWindows + 1);
+
+    // A 64-bit process on 64-bit Windows.
+    char szWow64[MAX_PATH + 1];
+    const UINT nWow64 = GetSystemWow64DirectoryA(szWow64, sizeof(szWow64));
+    EXPECT_EQ(Lower(szWow64), Lower(std::string(szWindows) + "\\syswow64"));
+    EXPECT_EQ(GetSystemWow64DirectoryA(szSmall, nWow64), nWow64 + 1);
+}
+
+class ModuleConformance : public PlatformTest {};
+
+TEST_F(ModuleConformance, LibrariesByFullPathAndTheirExports) {
+    HMODULE hKernel = GetModuleHandleA("kernel32.dll");
+    ASSERT_NE(hKernel, nullptr);
+    EXPECT_NE(GetProcAddress(hKernel, "GetSystemWow64DirectoryA"), nullptr);
+    EXPECT_NE(GetProcAddress(GetModuleHandleA("Advapi32.dll"), "RegDeleteKeyExA"), nullptr);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetProcAddress(hKernel, "NoSuchExport"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+
+    char szSystem[MAX_PATH + 1];
+    ASSERT_GT(GetSystemDirectoryA(szSystem, sizeof(szSystem)), 0u);
+    HMODULE hMsi = LoadLibraryA((std::string(szSystem) + "\\msi.dll").c_str());
+    ASSERT_NE(hMsi, nullptr);
+    EXPECT_NE(GetProcAddress(hMsi, "MsiEnumComponentsA"), nullptr);
+    EXPECT_TRUE(FreeLibrary(hMsi));
+
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(LoadLibraryA((std::string(szSystem) + "\\OCCACHE.DLL").c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
+TEST(StringConformance, ComparisonAndFormatting) {
+    std::shared_ptr<void> platform = StartPlatform();
+    EXPECT_EQ(lstrcmpiA("{5D07C3B9-2E8A-4f61-A4C2-9B3E05D7F1A6}",
+                        "{5d07c3b9-2e8a-4F61-a4c2-9b3e05d7f1a6}"),
+              0);
+    EXPECT_NE(lstrcmpiA("-q", "-qq"), 0);
+    EXPECT_EQ(lstrlenA(NULL), 0);
+
+    char szSubBlock[256];
+    EXPECT_EQ(wsprintfA(szSubBlock, "\\StringFileInfo\\%04x%04x\\%s", 0x409, 0x4b0, "FileVersion"),
+              36);
+    EXPECT_STREQ(szSubBlock, "\\StringFileInfo\\040904b0\\FileVersion");
+}
+
+}  // namespace
