@@ -1,0 +1,114 @@
+# Sourced by every end-to-end case. A case runs the real KorvaneUninstall.exe (win64 build)
+# under Wine in a throwaway prefix copied from the base one, sets the machine up with Wine's own
+# tools and compares what the program prints byte for byte.
+#
+# From CTest: KORVANE_EXE, E2E_FIXTURES (built fixtures), E2E_WORK (scratch space).
+
+set -euo pipefail
+
+: "${KORVANE_EXE:?}" "${E2E_FIXTURES:?}" "${E2E_WORK:?}"
+export WINEDEBUG=-all
+# No dialogs offering to download Wine's Mono or Gecko.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree=}"
+
+CASE_NAME=$(basename "$0" .sh)
+CASE_DIR="$E2E_WORK/cases/$CASE_NAME"
+# Wine's answer to the planting cases: search as Windows does, so a bare-name load would
+# really take a planted copy.
+readonly WINDOWS_SEARCH_ORDER='msi,occache,version=n,b;rundll32.exe=n,b'
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+end_machine() {
+    if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+        wineserver -k >/dev/null 2>&1 || true
+        wineserver -w >/dev/null 2>&1 || true
+    fi
+}
+
+cleanup() {
+    end_machine
+    rm -rf "$CASE_DIR"
+}
+trap cleanup EXIT
+
+# A fresh copy of the base prefix with the program in C:\Downloads, where administrators
+# usually run it from; the current directory is C:\work.
+new_machine() {
+    end_machine
+    rm -rf "$CASE_DIR"
+    mkdir -p "$CASE_DIR"
+    cp -a "$E2E_WORK/base-prefix" "$CASE_DIR/prefix"
+    export WINEPREFIX="$CASE_DIR/prefix"
+    DRIVE_C="$WINEPREFIX/drive_c"
+    WINDIR="$DRIVE_C/windows"
+    mkdir -p "$DRIVE_C/Downloads" "$DRIVE_C/work"
+    cp "$KORVANE_EXE" "$DRIVE_C/Downloads/KorvaneUninstall.exe"
+    PROGRAM='C:\Downloads\KorvaneUninstall.exe'
+}
+
+wine_in_work() {
+    (cd "$DRIVE_C/work" && wine "$@")
+}
+
+# reg add with Wine's own reg.exe; the arguments after the key as reg takes them.
+reg_add() {
+    wine_in_work reg add "$@" /f >/dev/null 2>&1 || fail "reg add $*"
+}
+
+reg_key_exists() {
+    wine_in_work reg query "$1" >/dev/null 2>&1
+}
+
+install_toolkit_msi() {
+    wine_in_work msiexec /i "$(winepath -w "$E2E_FIXTURES/KorvaneToolkit.msi")" /qn \
+        || fail "msiexec could not install the toolkit package"
+    [ -f "$DRIVE_C/Program Files/Korvane/readme.txt" ] || fail "the package installed nothing"
+}
+
+# Runs the program with these arguments and a standard input that stays open and silent: a
+# pause would wait forever here, so the run has to end by itself. Output in $CASE_DIR/stdout.
+run_program() {
+    local fifo="$CASE_DIR/stdin.fifo" holder rc=0
+    rm -f "$fifo"
+    mkfifo "$fifo"
+    sleep 600 >"$fifo" &
+    holder=$!
+    (cd "$DRIVE_C/work" && timeout 120 wine "$PROGRAM" "$@") <"$fifo" >"$CASE_DIR/stdout" \
+        2>"$CASE_DIR/stderr" || rc=$?
+    kill "$holder" 2>/dev/null || true
+    wait "$holder" 2>/dev/null || true
+    [ "$rc" -ne 124 ] || fail "the program with [$*] did not end by itself (a pause?)"
+    return "$rc"
+}
+
+expect_exit_zero() {
+    local rc=0
+    run_program "$@" || rc=$?
+    [ "$rc" -eq 0 ] || fail "exit code $rc with [$*]"
+}
+
+# The program's standard output must be these bytes, given with LF line ends: a Windows
+# program writing through the C runtime in text mode ends its lines with CRLF.
+expect_stdout_bytes() {
+    local expected="$CASE_DIR/expected"
+    printf '%s' "$1" | sed -z 's/\n/\r\n/g' >"$expected"
+    if ! cmp -s "$expected" "$CASE_DIR/stdout"; then
+        echo "--- expected" >&2
+        cat -A "$expected" >&2
+        echo "--- actual" >&2
+        cat -A "$CASE_DIR/stdout" >&2
+        fail "standard output differs"
+    fi
+}
+
+# The same, with the expected text read from standard input (a here-document).
+expect_stdout() {
+    local text
+    # The x keeps the here-document's last newline through the command substitution.
+    text="$(cat; printf x)"
+    expect_stdout_bytes "${text%x}"
+}
