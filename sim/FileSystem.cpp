@@ -220,7 +220,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         } else if (Machine::Current().LoadedModuleCount(path) > 0) {
             // A mapped image cannot be deleted.
             dwError = ERROR_ACCESS_DENIED;
-        } else if (Machine::Current().modules().IsOpenWithoutDeleteSharing(path)) {
+        } else if (Machine::Current().kernel().IsOpenWithoutDeleteSharing(path)) {
             dwError = ERROR_SHARING_VIOLATION;
         }
     }
@@ -302,12 +302,12 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     object.path = path;
     object.dwAccess = dwDesiredAccess;
     object.dwShareMode = dwShareMode;
-    return Machine::Current().modules().NewObject(object);
+    return Machine::Current().kernel().NewObject(object);
 }
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPVOID /*lpOverlapped*/) {
-    sim::KernelObject* object = Machine::Current().modules().Object(hFile);
+    sim::KernelObject* object = Machine::Current().kernel().Object(hFile);
     if (auto error = SIM_FAULT("WriteFile", object == nullptr ? "" : object->path)) {
         SetLastError(*error);
         return FALSE;

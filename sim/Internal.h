@@ -39,6 +39,19 @@ struct KernelObject {
     size_t nProcess = 0;  // index into the process table, for processes and threads
 };
 
+struct RunningProcess {
+    ProcessOutcome outcome;
+    size_t nNextBurst = 0;
+    bool bEnded = false;
+};
+
+struct Processes::Impl {
+    std::map<std::string, ProcessHandler, CaseInsensitiveLess> programs;
+    std::map<std::string, ProcessOutcome> commandLines;
+    std::vector<ProcessRecord> history;
+    std::vector<RunningProcess> table;  // indexed like history
+};
+
 struct LoadedModule {
     std::string path;
     ModuleImagePtr image;
@@ -46,7 +59,7 @@ struct LoadedModule {
     bool bPinned = false;  // kernel32, advapi32 and user32 are never unloaded
 };
 
-struct Machine::Modules {
+struct Machine::Kernel {
     std::map<uintptr_t, LoadedModule> loaded;
     uintptr_t nNextBase = 0x10000000;
     std::map<uintptr_t, KernelObject> objects;

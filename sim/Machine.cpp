@@ -66,7 +66,7 @@ std::optional<DWORD> Faults::Check(const char* szApi, std::string_view subject, 
     return std::nullopt;
 }
 
-HMODULE Machine::Modules::Find(std::string_view path) const {
+HMODULE Machine::Kernel::Find(std::string_view path) const {
     for (const auto& module : loaded) {
         if (EqualsIgnoreCase(module.second.path, path)) {
             return reinterpret_cast<HMODULE>(module.first);
@@ -75,7 +75,7 @@ HMODULE Machine::Modules::Find(std::string_view path) const {
     return NULL;
 }
 
-HMODULE Machine::Modules::FindByBaseName(std::string_view name) const {
+HMODULE Machine::Kernel::FindByBaseName(std::string_view name) const {
     for (const auto& module : loaded) {
         if (EqualsIgnoreCase(BaseNameOf(module.second.path), name)) {
             return reinterpret_cast<HMODULE>(module.first);
@@ -84,26 +84,26 @@ HMODULE Machine::Modules::FindByBaseName(std::string_view name) const {
     return NULL;
 }
 
-HMODULE Machine::Modules::Add(std::string path, ModuleImagePtr image, bool bPinned) {
+HMODULE Machine::Kernel::Add(std::string path, ModuleImagePtr image, bool bPinned) {
     const uintptr_t nBase = nNextBase;
     nNextBase += 0x10000;
     loaded.emplace(nBase, LoadedModule{std::move(path), std::move(image), 1, bPinned});
     return reinterpret_cast<HMODULE>(nBase);
 }
 
-HANDLE Machine::Modules::NewObject(KernelObject object) {
+HANDLE Machine::Kernel::NewObject(KernelObject object) {
     const uintptr_t nValue = nNextHandle;
     nNextHandle += 4;
     objects.emplace(nValue, std::move(object));
     return reinterpret_cast<HANDLE>(nValue);
 }
 
-KernelObject* Machine::Modules::Object(HANDLE hObject) {
+KernelObject* Machine::Kernel::Object(HANDLE hObject) {
     auto it = objects.find(reinterpret_cast<uintptr_t>(hObject));
     return it == objects.end() ? nullptr : &it->second;
 }
 
-bool Machine::Modules::IsOpenWithoutDeleteSharing(std::string_view path) const {
+bool Machine::Kernel::IsOpenWithoutDeleteSharing(std::string_view path) const {
     for (const auto& object : objects) {
         if (object.second.kind == KernelObject::Kind::File &&
             EqualsIgnoreCase(object.second.path, path) &&
@@ -114,7 +114,7 @@ bool Machine::Modules::IsOpenWithoutDeleteSharing(std::string_view path) const {
     return false;
 }
 
-Machine::Machine(Shape shape) : m_shape(std::move(shape)), m_modules(std::make_unique<Modules>()) {
+Machine::Machine(Shape shape) : m_shape(std::move(shape)), m_kernel(std::make_unique<Kernel>()) {
     if (g_pCurrent != nullptr) {
         fprintf(stderr, "sim: only one Machine may exist at a time\n");
         abort();
@@ -146,11 +146,12 @@ Machine::Machine(Shape shape) : m_shape(std::move(shape)), m_modules(std::make_u
         if (m_shape.b64BitWindows) {
             m_files.SetModule(Wow64Directory() + "\\" + module.szName, image);
         }
-        m_modules->Add(ProcessSystemDirectory() + "\\" + module.szName, image, true);
+        m_kernel->Add(ProcessSystemDirectory() + "\\" + module.szName, image, true);
     }
     for (const std::string& directory : {system32, Wow64Directory()}) {
         if (m_files.IsDirectory(directory)) {
             m_files.SetModule(directory + "\\msi.dll", MsiImage());
+            m_files.AddFile(directory + "\\rundll32.exe");
         }
     }
 
@@ -199,20 +200,24 @@ std::string Machine::Redirect(std::string_view path) const {
 }
 
 void Machine::RemoveSystemExport(std::string_view module, std::string_view name) {
-    HMODULE hModule = m_modules->FindByBaseName(module);
+    HMODULE hModule = m_kernel->FindByBaseName(module);
     if (hModule == NULL) {
         return;
     }
     // A private copy, so that the files' images keep their exports for the next machine.
-    LoadedModule& loaded = m_modules->loaded[reinterpret_cast<uintptr_t>(hModule)];
+    LoadedModule& loaded = m_kernel->loaded[reinterpret_cast<uintptr_t>(hModule)];
     loaded.image = std::make_shared<ModuleImage>(*loaded.image);
     loaded.image->exports.erase(std::string(name));
 }
 
+size_t Machine::OpenKernelHandleCount() const {
+    return m_kernel->objects.size();
+}
+
 size_t Machine::LoadedModuleCount(std::string_view path) const {
-    HMODULE hModule = m_modules->Find(path);
+    HMODULE hModule = m_kernel->Find(path);
     return hModule == NULL ? 0
-                           : m_modules->loaded.at(reinterpret_cast<uintptr_t>(hModule)).nReferences;
+                           : m_kernel->loaded.at(reinterpret_cast<uintptr_t>(hModule)).nReferences;
 }
 
 }  // namespace sim
@@ -276,7 +281,7 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
         SetLastError(*error);
         return FALSE;
     }
-    if (machine.modules().objects.erase(reinterpret_cast<uintptr_t>(hObject)) != 1) {
+    if (machine.kernel().objects.erase(reinterpret_cast<uintptr_t>(hObject)) != 1) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }

@@ -15,6 +15,8 @@
 
 namespace sim {
 
+class Machine;
+
 struct CaseInsensitiveLess {
     using is_transparent = void;
     bool operator()(std::string_view a, std::string_view b) const;
@@ -172,6 +174,68 @@ struct InstallerState {
 };
 
 // ---------------------------------------------------------------------------------------------
+// Processes: a program started by CreateProcessA runs a script while its parent waits, then
+// ends with an exit code and its effect on the machine.
+
+struct ProcessOutcome {
+    DWORD dwStartError = ERROR_SUCCESS;  // non-zero: CreateProcessA fails with it
+    DWORD dwExitCode = 0;
+    // Messages the running child causes to arrive in the waiting thread's queue; each burst
+    // arrives at a moment of its own.
+    std::vector<std::vector<MSG>> postsWhileRunning;
+    std::function<void(Machine&)> effect;  // applied when the process ends
+};
+
+using ProcessHandler = std::function<ProcessOutcome(const std::string& commandLine)>;
+
+struct ProcessRecord {
+    std::string program;          // the physical file that ran
+    std::string applicationName;  // as passed to CreateProcessA; empty for NULL
+    std::string commandLine;
+    STARTUPINFOA startupInfo;
+    DWORD dwCreationFlags = 0;
+    BOOL bInheritHandles = FALSE;
+    bool bInheritedEnvironment = false;
+    bool bInheritedDirectory = false;
+};
+
+class Processes {
+public:
+    Processes();
+    ~Processes();
+
+    // What a program file does when it runs (by physical path), and what one exact command
+    // line does, which wins. A program file without either ends at once with 0.
+    void OnProgram(std::string_view path, ProcessHandler handler);
+    void OnCommandLine(std::string_view commandLine, ProcessOutcome outcome);
+
+    // Every process started, in order.
+    const std::vector<ProcessRecord>& History() const;
+    std::vector<std::string> CommandLines() const;
+    size_t Running() const;
+
+    struct Impl;
+    Impl& impl() { return *m_impl; }
+
+private:
+    std::unique_ptr<Impl> m_impl;
+};
+
+// The calling thread's message queue.
+struct MessageQueue {
+    struct Entry {
+        MSG msg;
+        bool bNew;  // arrived after the thread last looked at its queue
+    };
+    std::vector<Entry> queued;
+    std::vector<MSG> dispatched;
+    size_t nTranslated = 0;
+};
+
+// The queue-status class a message belongs to (QS_POSTMESSAGE, QS_KEY, ...).
+DWORD QueueStatusClassOf(UINT message);
+
+// ---------------------------------------------------------------------------------------------
 
 struct Shape {
     bool b64BitWindows = true;
@@ -198,6 +262,8 @@ public:
     FileSystem& files() { return m_files; }
     Faults& faults() { return m_faults; }
     InstallerState& installer() { return m_installer; }
+    Processes& processes() { return m_processes; }
+    MessageQueue& messages() { return m_messages; }
 
     // Directories as GetSystemDirectoryA and GetSystemWow64DirectoryA report them.
     std::string SystemDirectory() const;
@@ -221,13 +287,14 @@ public:
     void RemoveSystemExport(std::string_view module, std::string_view name);
 
     size_t LoadedModuleCount(std::string_view path) const;  // reference count of a library
+    size_t OpenKernelHandleCount() const;                   // files, processes, threads
     DWORD DefaultDllDirectories() const { return m_dwDefaultDllDirectories; }
     void SetDefaultDllDirectories(DWORD dwFlags) { m_dwDefaultDllDirectories = dwFlags; }
 
     DWORD& LastError() { return m_dwLastError; }
 
-    struct Modules;
-    Modules& modules() { return *m_modules; }
+    struct Kernel;
+    Kernel& kernel() { return *m_kernel; }
 
 private:
     Shape m_shape;
@@ -235,11 +302,13 @@ private:
     FileSystem m_files;
     Faults m_faults;
     InstallerState m_installer;
+    Processes m_processes;
+    MessageQueue m_messages;
     std::optional<std::string> m_windowsReported;
     std::optional<std::string> m_systemReported;
     DWORD m_dwDefaultDllDirectories = 0;
     DWORD m_dwLastError = 0;
-    std::unique_ptr<Modules> m_modules;
+    std::unique_ptr<Kernel> m_kernel;
 };
 
 // Module images of the machine's own libraries.

@@ -101,7 +101,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
         SetLastError(*error);
         return NULL;
     }
-    Machine::Modules& modules = machine.modules();
+    Machine::Kernel& modules = machine.kernel();
     std::string path;
     if (name.empty()) {
         SetLastError(ERROR_MOD_NOT_FOUND);
@@ -139,7 +139,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
-    Machine::Modules& modules = Machine::Current().modules();
+    Machine::Kernel& modules = Machine::Current().kernel();
     auto it = modules.loaded.find(reinterpret_cast<uintptr_t>(hModule));
     const std::string subject = (it == modules.loaded.end() ? std::string() : it->second.path) +
                                 "!" + (lpProcName == NULL ? "" : lpProcName);
@@ -160,7 +160,7 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
 }
 
 BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
-    Machine::Modules& modules = Machine::Current().modules();
+    Machine::Kernel& modules = Machine::Current().kernel();
     auto it = modules.loaded.find(reinterpret_cast<uintptr_t>(hLibModule));
     if (auto error = SIM_FAULT("FreeLibrary", it == modules.loaded.end() ? "" : it->second.path)) {
         SetLastError(*error);
@@ -184,8 +184,8 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
         return NULL;
     }
     HMODULE hModule = sim::HasPath(name)
-                          ? machine.modules().Find(machine.Redirect(sim::AbsolutePath(name)))
-                          : machine.modules().FindByBaseName(name);
+                          ? machine.kernel().Find(machine.Redirect(sim::AbsolutePath(name)))
+                          : machine.kernel().FindByBaseName(name);
     if (hModule == NULL) {
         SetLastError(ERROR_MOD_NOT_FOUND);
     }

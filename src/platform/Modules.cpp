@@ -5,8 +5,8 @@
 typedef BOOL(WINAPI* PFN_SET_DEFAULT_DLL_DIRECTORIES)(DWORD dwDirectoryFlags);
 
 HMODULE LoadSystemLibrary(LPCSTR szFileName) {
-    CHAR szPath[MAX_PATH + 1];
-    if (!ComposeSystemPath(szFileName, szPath, sizeof(szPath))) {
+    CHAR szPath[520];
+    if (!JoinSystemPath(szFileName, szPath, sizeof(szPath))) {
         return NULL;
     }
     return LoadLibraryA(szPath);

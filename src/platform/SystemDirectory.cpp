@@ -1,7 +1,7 @@
 #include "platform/SystemDirectory.h"
 
 #include "platform/Modules.h"
-#include "platform/PathCompose.h"
+#include "platform/StringJoin.h"
 
 typedef UINT(WINAPI* PFN_GET_SYSTEM_WOW64_DIRECTORY_A)(LPSTR lpBuffer, UINT uSize);
 
@@ -35,7 +35,7 @@ UINT GetWindowsDirectoryChecked(LPSTR szBuffer, UINT nCapacity) {
     return FittingLength(GetWindowsDirectoryA(szBuffer, nCapacity), nCapacity);
 }
 
-BOOL ComposeSystemPath(LPCSTR szFileName, LPSTR szPath, UINT nCapacity) {
+BOOL JoinSystemPath(LPCSTR szFileName, LPSTR szPath, UINT nCapacity) {
     CHAR szDirectory[MAX_PATH + 1];
     const UINT nResult = GetSystemDirectoryA(szDirectory, sizeof(szDirectory));
     if (nResult == 0) {
@@ -45,7 +45,7 @@ BOOL ComposeSystemPath(LPCSTR szFileName, LPSTR szPath, UINT nCapacity) {
         return FALSE;
     }
     if (nResult >= sizeof(szDirectory) ||
-        !ComposePath(szPath, nCapacity, {szDirectory, "\\", szFileName})) {
+        !JoinStrings(szPath, nCapacity, {szDirectory, "\\", szFileName})) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return FALSE;
     }

@@ -12,4 +12,4 @@ UINT GetWindowsDirectoryChecked(LPSTR szBuffer, UINT nCapacity);
 
 // The system directory, "\\" and szFileName composed into szPath. FALSE, with the error in
 // GetLastError(), when the directory cannot be had or the path would not fit.
-BOOL ComposeSystemPath(LPCSTR szFileName, LPSTR szPath, UINT nCapacity);
+BOOL JoinSystemPath(LPCSTR szFileName, LPSTR szPath, UINT nCapacity);

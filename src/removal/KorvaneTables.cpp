@@ -7,3 +7,9 @@ const MSI_COMPONENT g_MsiComponents[3] = {
 };
 
 const CHAR g_szSettingsKey[] = "Software\\Velmor\\Korvane";
+
+const INF_ENTRY g_InfFiles[6] = {
+    {"qlvn2.inf", "Korvane", TRUE},   {"qlvn.inf", "Korvane", TRUE},
+    {"Korvane.inf", "Korvane", TRUE}, {"warden.inf", "Warden", TRUE},
+    {"tm.inf", "Templo", TRUE},       {"plotra.inf", "Printing", FALSE},
+};

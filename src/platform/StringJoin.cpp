@@ -1,6 +1,6 @@
-#include "platform/PathCompose.h"
+#include "platform/StringJoin.h"
 
-BOOL ComposePath(LPSTR szBuffer, size_t nCapacity, std::initializer_list<LPCSTR> parts) {
+BOOL JoinStrings(LPSTR szBuffer, size_t nCapacity, std::initializer_list<LPCSTR> parts) {
     if (nCapacity == 0) {
         return FALSE;
     }
