@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The utility at work: builds the program, makes a sample Windows machine under Wine and runs
-# KorvaneUninstall.exe there, showing its log.
+# The utility at work: builds the program, makes a sample Windows machine under Wine with the
+# toolkit on it, runs KorvaneUninstall.exe there with its log shown, and lists what remains.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/bootstrap.sh
@@ -10,6 +10,24 @@ cmake --build --preset win64 -j"$(nproc)" >/dev/null
 
 demo=build/demo
 export WINEPREFIX="$PWD/$demo/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree="
+WINDIR="$WINEPREFIX/drive_c/windows"
+. tests/e2e/toolkit.sh
+
+show_toolkit() {
+    echo "   INF files in C:\\windows\\Inf:"
+    local name found=0
+    for name in $TOOLKIT_INF_FILES; do
+        if [ -e "$(inf_directory)/$name" ]; then
+            echo "      $name"
+            found=1
+        fi
+    done
+    [ "$found" -eq 1 ] || echo "      (none)"
+    echo "   Components under HKLM\\Software\\Velmor\\Korvane\\Components:"
+    wine reg query 'HKLM\Software\Velmor\Korvane\Components' 2>/dev/null | tr -d '\r' \
+        | sed -n 's/^HKEY_LOCAL_MACHINE.*\\Components\\/      /p' | grep . || echo "      (none)"
+}
+
 echo "== Making a sample machine in $demo/prefix"
 ./tests/e2e/make-base-prefix.sh "$PWD/$demo/base-prefix"
 wineserver -k >/dev/null 2>&1 || true
@@ -17,8 +35,18 @@ rm -rf "$WINEPREFIX"
 cp -a "$demo/base-prefix" "$WINEPREFIX"
 mkdir -p "$WINEPREFIX/drive_c/Downloads"
 cp build/win64/KorvaneUninstall.exe "$WINEPREFIX/drive_c/Downloads/"
+install_toolkit_inf_files
+
+echo "== The toolkit on the sample machine"
+show_toolkit
 
 echo "== Running C:\\Downloads\\KorvaneUninstall.exe /log"
-wine 'C:\Downloads\KorvaneUninstall.exe' /log </dev/null | tr -d '\r'
-echo "== Exit code: ${PIPESTATUS[0]}"
+set +e
+wine 'C:\Downloads\KorvaneUninstall.exe' /log </dev/null | tr -d '\r' | sed 's/^/   /'
+status=${PIPESTATUS[0]}
+set -e
+echo "== Exit code: $status"
+
+echo "== What remains of the toolkit"
+show_toolkit
 wineserver -w

@@ -11,6 +11,8 @@ export WINEDEBUG=-all
 # No dialogs offering to download Wine's Mono or Gecko.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree=}"
 
+. "$(dirname "${BASH_SOURCE[0]}")/toolkit.sh"
+
 CASE_NAME=$(basename "$0" .sh)
 CASE_DIR="$E2E_WORK/cases/$CASE_NAME"
 # Wine's answer to the planting cases: search as Windows does, so a bare-name load would
@@ -47,7 +49,9 @@ new_machine() {
     WINDIR="$DRIVE_C/windows"
     mkdir -p "$DRIVE_C/Downloads" "$DRIVE_C/work"
     cp "$KORVANE_EXE" "$DRIVE_C/Downloads/KorvaneUninstall.exe"
+    cp "$E2E_FIXTURES/KorvaneDriver.exe" "$DRIVE_C/Downloads/KorvaneDriver.exe"
     PROGRAM='C:\Downloads\KorvaneUninstall.exe'
+    DRIVER='C:\Downloads\KorvaneDriver.exe'
 }
 
 wine_in_work() {
@@ -69,26 +73,53 @@ install_toolkit_msi() {
     [ -f "$DRIVE_C/Program Files/Korvane/readme.txt" ] || fail "the package installed nothing"
 }
 
-# Runs the program with these arguments and a standard input that stays open and silent: a
+# Runs a Windows program from C:\work with a standard input that stays open and silent: a
 # pause would wait forever here, so the run has to end by itself. Output in $CASE_DIR/stdout.
-run_program() {
+run_windows_program() {
     local fifo="$CASE_DIR/stdin.fifo" holder rc=0
     rm -f "$fifo"
     mkfifo "$fifo"
     sleep 600 >"$fifo" &
     holder=$!
-    (cd "$DRIVE_C/work" && timeout 120 wine "$PROGRAM" "$@") <"$fifo" >"$CASE_DIR/stdout" \
+    (cd "$DRIVE_C/work" && timeout 120 wine "$@") <"$fifo" >"$CASE_DIR/stdout" \
         2>"$CASE_DIR/stderr" || rc=$?
     kill "$holder" 2>/dev/null || true
     wait "$holder" 2>/dev/null || true
-    [ "$rc" -ne 124 ] || fail "the program with [$*] did not end by itself (a pause?)"
+    [ "$rc" -ne 124 ] || fail "[$*] did not end by itself (a pause?)"
     return "$rc"
+}
+
+run_program() {
+    run_windows_program "$PROGRAM" "$@"
 }
 
 expect_exit_zero() {
     local rc=0
     run_program "$@" || rc=$?
     [ "$rc" -eq 0 ] || fail "exit code $rc with [$*]"
+}
+
+# One operation through the driver; its log and result in $CASE_DIR/stdout.
+run_driver() {
+    local rc=0
+    run_windows_program "$DRIVER" "$@" || rc=$?
+    [ "$rc" -eq 0 ] || fail "the driver failed ($rc) with [$*]"
+}
+
+expect_key_gone() {
+    ! reg_key_exists "$1" || fail "$1 is still there"
+}
+
+expect_key_kept() {
+    reg_key_exists "$1" || fail "$1 is gone"
+}
+
+expect_file_gone() {
+    [ ! -e "$1" ] || fail "${1#"$DRIVE_C"/} is still there"
+}
+
+expect_file_kept() {
+    [ -e "$1" ] || fail "${1#"$DRIVE_C"/} is gone"
 }
 
 # The program's standard output must be these bytes, given with LF line ends: a Windows

@@ -1,5 +1,7 @@
 #include "TestMachine.h"
 
+#include <stdio.h>
+
 #include <vector>
 
 #include "log/PrintMessage.h"
@@ -24,3 +26,23 @@ int RunProgram(std::initializer_list<std::string> args) {
     argv.push_back(nullptr);
     return KorvaneUninstallMain(static_cast<int>(storage.size()), argv.data());
 }
+
+namespace {
+
+// Cases capture standard output, and with it Google Test's own failure report: say it again
+// on standard error.
+class FailuresOnStandardError : public ::testing::EmptyTestEventListener {
+    void OnTestPartResult(const ::testing::TestPartResult& result) override {
+        if (result.failed()) {
+            fprintf(stderr, "%s:%d: Failure\n%s\n", result.file_name() ? result.file_name() : "?",
+                    result.line_number(), result.summary());
+        }
+    }
+};
+
+const bool g_bFailuresOnStandardError = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FailuresOnStandardError);
+    return true;
+}();
+
+}  // namespace

@@ -8,9 +8,9 @@ export WINEDLLOVERRIDES="$WINDOWS_SEARCH_ORDER"
 
 cp "$E2E_FIXTURES/msi.dll" "$DRIVE_C/Downloads/msi.dll"
 cp "$E2E_FIXTURES/msi.dll" "$DRIVE_C/work/msi.dll"
-cp "$E2E_FIXTURES/LoadProbe.exe" "$DRIVE_C/Downloads/LoadProbe.exe"
+cp "$E2E_FIXTURES/SearchProbe.exe" "$DRIVE_C/Downloads/SearchProbe.exe"
 
-probe=$(wine_in_work 'C:\Downloads\LoadProbe.exe' msi.dll | tr -d '\r')
+probe=$(wine_in_work 'C:\Downloads\SearchProbe.exe' load msi.dll | tr -d '\r')
 [ "$probe" = 'C:\Downloads\msi.dll' ] || fail "the planted msi.dll is not what a bare-name load finds: $probe"
 
 expect_exit_zero /log

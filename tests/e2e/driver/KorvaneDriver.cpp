@@ -1,0 +1,84 @@
+// Calls the utility's operations one at a time on a real Windows (Wine, here), for what the
+// program's entry cannot reach on its own. Prints each operation's log, then its result.
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include "log/PrintMessage.h"
+#include "platform/CommandRunner.h"
+#include "platform/SystemDirectory.h"
+#include "removal/InfSweep.h"
+
+namespace {
+
+int Usage() {
+    fprintf(stderr,
+            "usage: KorvaneDriver inf-sweep delete|full\n"
+            "       KorvaneDriver exec <application> <arguments>\n"
+            "       KorvaneDriver pump <application> <arguments>\n"
+            "       KorvaneDriver sysdir\n");
+    return 2;
+}
+
+// Messages that arrive while a child runs: a window counts what reaches it.
+LONG g_nDispatched = 0;
+
+LRESULT CALLBACK CountingWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    if (uMsg >= WM_USER && uMsg < WM_USER + 100) {
+        InterlockedIncrement(&g_nDispatched);
+        return 0;
+    }
+    return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+}
+
+DWORD WINAPI PostSpacedMessages(LPVOID pWindow) {
+    for (UINT i = 0; i < 3; ++i) {
+        Sleep(200);
+        PostMessageA(static_cast<HWND>(pWindow), WM_USER + i, 0, 0);
+    }
+    return 0;
+}
+
+int Pump(LPCSTR szApplication, LPCSTR szArguments) {
+    WNDCLASSA windowClass;
+    ZeroMemory(&windowClass, sizeof(windowClass));
+    windowClass.lpfnWndProc = CountingWindowProc;
+    windowClass.hInstance = GetModuleHandleA(NULL);
+    windowClass.lpszClassName = "KorvaneDriverCounter";
+    RegisterClassA(&windowClass);
+    // Message-only: no display is needed for it.
+    HWND hWindow = CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                   NULL, windowClass.hInstance, NULL);
+    HANDLE hPoster = CreateThread(NULL, 0, PostSpacedMessages, hWindow, 0, NULL);
+    const DWORD dwResult = ExecuteCommand(szApplication, szArguments);
+    WaitForSingleObject(hPoster, INFINITE);
+    CloseHandle(hPoster);
+    printf("=> %lu, dispatched %ld\n", static_cast<unsigned long>(dwResult), g_nDispatched);
+    DestroyWindow(hWindow);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (argc == 3 && strcmp(argv[1], "inf-sweep") == 0) {
+        const BOOL bResult = ManualRunInfUninstall(strcmp(argv[2], "delete") == 0);
+        printf("=> %s\n", bResult ? "TRUE" : "FALSE");
+        return 0;
+    }
+    if (argc == 4 && strcmp(argv[1], "exec") == 0) {
+        printf("=> %lu\n", static_cast<unsigned long>(ExecuteCommand(argv[2], argv[3])));
+        return 0;
+    }
+    if (argc == 4 && strcmp(argv[1], "pump") == 0) {
+        return Pump(argv[2], argv[3]);
+    }
+    if (argc == 2 && strcmp(argv[1], "sysdir") == 0) {
+        CHAR szDirectory[261];
+        const UINT nLength = GetSystemDirectoryPreferWow64(szDirectory, sizeof(szDirectory));
+        printf("=> %u %s\n", nLength, nLength != 0 ? szDirectory : "");
+        return 0;
+    }
+    return Usage();
+}
