@@ -64,6 +64,13 @@ struct Machine::Kernel {
     uintptr_t nNextBase = 0x10000000;
     std::map<uintptr_t, KernelObject> objects;
     uintptr_t nNextHandle = 0x100;
+    std::vector<std::string> loadHistory;
+    struct VectoredHandler {
+        uintptr_t nId;
+        PVECTORED_EXCEPTION_HANDLER pfnHandler;
+    };
+    std::vector<VectoredHandler> vectoredHandlers;  // in calling order
+    uintptr_t nNextHandlerId = 0x7000;
 
     HMODULE Find(std::string_view path) const;
     HMODULE FindByBaseName(std::string_view name) const;

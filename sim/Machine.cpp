@@ -210,6 +210,18 @@ void Machine::RemoveSystemExport(std::string_view module, std::string_view name)
     loaded.image->exports.erase(std::string(name));
 }
 
+std::string Machine::ProcessSoftwareKey() const {
+    return m_shape.Wow64() ? "HKLM\\SOFTWARE\\Wow6432Node" : "HKLM\\SOFTWARE";
+}
+
+const std::vector<std::string>& Machine::LoadHistory() const {
+    return m_kernel->loadHistory;
+}
+
+size_t Machine::VectoredHandlerCount() const {
+    return m_kernel->vectoredHandlers.size();
+}
+
 size_t Machine::OpenKernelHandleCount() const {
     return m_kernel->objects.size();
 }

@@ -236,6 +236,38 @@ struct MessageQueue {
 DWORD QueueStatusClassOf(UINT message);
 
 // ---------------------------------------------------------------------------------------------
+// Structured exceptions: RaiseException offers the exception to the vectored handlers; when
+// none takes it, the process would die, and the simulation throws this instead.
+
+struct UnhandledStructuredException {
+    DWORD dwExceptionCode;
+};
+
+// The browser's control cache (OCCACHE.DLL): what its RemoveControlByName does when called.
+enum class ControlCacheBehaviour {
+    RemovesUnit,          // S_OK, and the unit's registry tree is gone
+    SucceedsLeavingUnit,  // S_OK, the tree is left
+    Fails,                // hrFailure
+    Raises,               // a structured exception, dwExceptionCode
+    RaisesAndRecovers,    // dwExceptionCode, caught by the library itself; then S_OK
+};
+
+struct ControlCacheCall {
+    std::string file;
+    std::string clsid;
+    bool bTypeLibIdNull;
+    BOOL bForceRemove;
+    DWORD dwIsDistributionUnit;
+};
+
+struct ControlCacheState {
+    ControlCacheBehaviour behaviour = ControlCacheBehaviour::RemovesUnit;
+    HRESULT hrFailure = static_cast<HRESULT>(0x80070005);
+    DWORD dwExceptionCode = EXCEPTION_ACCESS_VIOLATION;
+    std::vector<ControlCacheCall> calls;
+};
+
+// ---------------------------------------------------------------------------------------------
 
 struct Shape {
     bool b64BitWindows = true;
@@ -264,12 +296,16 @@ public:
     InstallerState& installer() { return m_installer; }
     Processes& processes() { return m_processes; }
     MessageQueue& messages() { return m_messages; }
+    ControlCacheState& controlCache() { return m_controlCache; }
 
     // Directories as GetSystemDirectoryA and GetSystemWow64DirectoryA report them.
     std::string SystemDirectory() const;
     std::string Wow64Directory() const;
-    // Where the 32-bit binaries of this machine live: SysWOW64 on 64-bit Windows.
+    // The system directory this process's binaries physically live in: SysWOW64 for a 32-bit
+    // process on 64-bit Windows.
     std::string ProcessSystemDirectory() const;
+    // HKLM\SOFTWARE as this process sees it, spelled physically.
+    std::string ProcessSoftwareKey() const;
     // The physical path a file name of this process resolves to (system32 redirection).
     std::string Redirect(std::string_view path) const;
 
@@ -288,6 +324,8 @@ public:
 
     size_t LoadedModuleCount(std::string_view path) const;  // reference count of a library
     size_t OpenKernelHandleCount() const;                   // files, processes, threads
+    const std::vector<std::string>& LoadHistory() const;    // every library file loaded
+    size_t VectoredHandlerCount() const;
     DWORD DefaultDllDirectories() const { return m_dwDefaultDllDirectories; }
     void SetDefaultDllDirectories(DWORD dwFlags) { m_dwDefaultDllDirectories = dwFlags; }
 
@@ -304,6 +342,7 @@ private:
     InstallerState m_installer;
     Processes m_processes;
     MessageQueue m_messages;
+    ControlCacheState m_controlCache;
     std::optional<std::string> m_windowsReported;
     std::optional<std::string> m_systemReported;
     DWORD m_dwDefaultDllDirectories = 0;
@@ -313,6 +352,9 @@ private:
 
 // Module images of the machine's own libraries.
 ModuleImagePtr MsiImage();
+// OCCACHE.DLL as ControlCacheState says, or one without its export.
+ModuleImagePtr ControlCacheImage();
+ModuleImagePtr ControlCacheImageWithoutExport();
 // An msi.dll that claims a toolkit component is installed, as a planted copy would; each of
 // its calls is counted in InstallerState::nPlantedCalls.
 ModuleImagePtr PlantedMsiImage();

@@ -131,6 +131,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
         SetLastError(ERROR_BAD_EXE_FORMAT);
         return NULL;
     }
+    modules.loadHistory.push_back(path);
     if (HMODULE hLoaded = modules.Find(path)) {
         ++modules.loaded[reinterpret_cast<uintptr_t>(hLoaded)].nReferences;
         return hLoaded;

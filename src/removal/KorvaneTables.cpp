@@ -13,3 +13,6 @@ const INF_ENTRY g_InfFiles[6] = {
     {"Korvane.inf", "Korvane", TRUE}, {"warden.inf", "Warden", TRUE},
     {"tm.inf", "Templo", TRUE},       {"plotra.inf", "Printing", FALSE},
 };
+
+const CHAR g_szDistributionUnitsKey[] =
+    "SOFTWARE\\Microsoft\\Code Store Database\\Distribution Units\\";

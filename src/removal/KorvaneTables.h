@@ -20,3 +20,6 @@ struct INF_ENTRY {
 };
 
 extern const INF_ENTRY g_InfFiles[6];
+
+// Where the browser's code download registers distribution units, below HKEY_LOCAL_MACHINE.
+extern const CHAR g_szDistributionUnitsKey[];

@@ -1,0 +1,61 @@
+// The browser's control cache, OCCACHE.DLL, as a simulated library: its RemoveControlByName
+// does what ControlCacheState says and keeps a record of each call.
+#include "Internal.h"
+
+namespace sim {
+
+namespace {
+
+void RecordCall(LPCSTR lpszFile, LPCSTR lpszCLSID, LPCSTR lpszTypeLibID, BOOL bForceRemove,
+                DWORD dwIsDistUnit) {
+    Machine::Current().controlCache().calls.push_back(
+        ControlCacheCall{lpszFile == NULL ? "" : lpszFile, lpszCLSID == NULL ? "" : lpszCLSID,
+                         lpszTypeLibID == NULL, bForceRemove, dwIsDistUnit});
+}
+
+void RemoveUnitTree(LPCSTR lpszCLSID) {
+    Machine& machine = Machine::Current();
+    machine.registry().DeleteTree(machine.ProcessSoftwareKey() +
+                                  "\\Microsoft\\Code Store Database\\Distribution Units\\" +
+                                  lpszCLSID);
+}
+
+HRESULT WINAPI SimRemoveControlByName(LPCSTR lpszFile, LPCSTR lpszCLSID, LPCSTR lpszTypeLibID,
+                                      BOOL bForceRemove, DWORD dwIsDistUnit) {
+    RecordCall(lpszFile, lpszCLSID, lpszTypeLibID, bForceRemove, dwIsDistUnit);
+    const ControlCacheState& state = Machine::Current().controlCache();
+    switch (state.behaviour) {
+        case ControlCacheBehaviour::RemovesUnit:
+            RemoveUnitTree(lpszCLSID);
+            return S_OK;
+        case ControlCacheBehaviour::SucceedsLeavingUnit:
+            return S_OK;
+        case ControlCacheBehaviour::Fails:
+            return state.hrFailure;
+        case ControlCacheBehaviour::Raises:
+            RaiseException(state.dwExceptionCode, 0, 0, NULL);
+            break;
+        case ControlCacheBehaviour::RaisesAndRecovers:
+            // The library's own handler, further in than any the caller has.
+            try {
+                RaiseException(state.dwExceptionCode, 0, 0, NULL);
+            } catch (const UnhandledStructuredException&) {
+            }
+            return S_OK;
+    }
+    return E_UNEXPECTED;
+}
+
+}  // namespace
+
+ModuleImagePtr ControlCacheImage() {
+    ModuleImagePtr image = EmptyImage("OCCACHE.DLL");
+    image->exports["RemoveControlByName"] = AsFarProc(&SimRemoveControlByName);
+    return image;
+}
+
+ModuleImagePtr ControlCacheImageWithoutExport() {
+    return EmptyImage("OCCACHE.DLL without RemoveControlByName");
+}
+
+}  // namespace sim
