@@ -13,19 +13,27 @@ export WINEPREFIX="$PWD/$demo/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree="
 WINDIR="$WINEPREFIX/drive_c/windows"
 . tests/e2e/toolkit.sh
 
+list_or_none() {
+    if [ -n "$1" ]; then
+        printf '%s\n' "$1" | sed 's/^/      /'
+    else
+        echo "      (none)"
+    fi
+}
+
 show_toolkit() {
-    echo "   INF files in C:\\windows\\Inf:"
-    local name found=0
+    local name present=""
+    echo "   Distribution units in the Code Store Database:"
+    list_or_none "$(wine reg query "$UNITS_KEY" 2>/dev/null | tr -d '\r' | sed -n 's/^HKEY_LOCAL_MACHINE.*\\//p')"
+    echo "   Files in C:\\windows\\Downloaded Program Files:"
+    list_or_none "$(ls "$(downloads_directory)" 2>/dev/null)"
+    echo "   The toolkit's INF files in C:\\windows\\Inf:"
     for name in $TOOLKIT_INF_FILES; do
-        if [ -e "$(inf_directory)/$name" ]; then
-            echo "      $name"
-            found=1
-        fi
+        [ -e "$(inf_directory)/$name" ] && present+="$name"$'\n'
     done
-    [ "$found" -eq 1 ] || echo "      (none)"
-    echo "   Components under HKLM\\Software\\Velmor\\Korvane\\Components:"
-    wine reg query 'HKLM\Software\Velmor\Korvane\Components' 2>/dev/null | tr -d '\r' \
-        | sed -n 's/^HKEY_LOCAL_MACHINE.*\\Components\\/      /p' | grep . || echo "      (none)"
+    list_or_none "${present%$'\n'}"
+    echo "   Components under $COMPONENTS_KEY:"
+    list_or_none "$(wine reg query "$COMPONENTS_KEY" 2>/dev/null | tr -d '\r' | sed -n 's/^HKEY_LOCAL_MACHINE.*\\//p')"
 }
 
 echo "== Making a sample machine in $demo/prefix"
@@ -36,6 +44,8 @@ cp -a "$demo/base-prefix" "$WINEPREFIX"
 mkdir -p "$WINEPREFIX/drive_c/Downloads"
 cp build/win64/KorvaneUninstall.exe "$WINEPREFIX/drive_c/Downloads/"
 install_toolkit_inf_files
+install_toolkit_units
+install_unrelated_unit
 
 echo "== The toolkit on the sample machine"
 show_toolkit

@@ -114,6 +114,25 @@ expect_key_kept() {
     reg_key_exists "$1" || fail "$1 is gone"
 }
 
+# Installs one of the OCCACHE.DLL stand-ins as the system's control cache.
+install_control_cache() {
+    cp "$E2E_FIXTURES/occache-$1/OCCACHE.dll" "$WINDIR/system32/OCCACHE.DLL"
+}
+
+expect_control_cache_calls() {
+    local expected actual
+    expected=$(cat)
+    actual=$(tr -d '\r' <"$DRIVE_C/occache-calls.log" 2>/dev/null || true)
+    [ "$actual" = "$expected" ] || fail "control cache calls: [$actual], expected [$expected]"
+}
+
+expect_unrelated_unit_kept() {
+    expect_key_kept "$UNITS_KEY\{00000000-1111-2222-3333-444444444444}\DownloadInformation"
+    expect_file_kept "$(downloads_directory)/other.inf"
+    expect_file_kept "$(downloads_directory)/other.osd"
+    expect_key_kept "$COMPONENTS_KEY\OtherUnit"
+}
+
 expect_file_gone() {
     [ ! -e "$1" ] || fail "${1#"$DRIVE_C"/} is still there"
 }

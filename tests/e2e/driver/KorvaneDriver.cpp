@@ -8,6 +8,7 @@
 #include "log/PrintMessage.h"
 #include "platform/CommandRunner.h"
 #include "platform/SystemDirectory.h"
+#include "removal/DistributionUnit.h"
 #include "removal/InfSweep.h"
 
 namespace {
@@ -17,7 +18,8 @@ int Usage() {
             "usage: KorvaneDriver inf-sweep delete|full\n"
             "       KorvaneDriver exec <application> <arguments>\n"
             "       KorvaneDriver pump <application> <arguments>\n"
-            "       KorvaneDriver sysdir\n");
+            "       KorvaneDriver sysdir\n"
+            "       KorvaneDriver unit <library file> <clsid>\n");
     return 2;
 }
 
@@ -73,6 +75,11 @@ int main(int argc, char* argv[]) {
     }
     if (argc == 4 && strcmp(argv[1], "pump") == 0) {
         return Pump(argv[2], argv[3]);
+    }
+    if (argc == 4 && strcmp(argv[1], "unit") == 0) {
+        UninstallDistributionUnit(argv[2], argv[3]);
+        printf("=> done\n");
+        return 0;
     }
     if (argc == 2 && strcmp(argv[1], "sysdir") == 0) {
         CHAR szDirectory[261];

@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# A registered distribution unit removed through a control cache that does its work, and
+# through one that refuses: then the manual cleanup runs the unit's INF section with Wine's
+# own advpack and deletes its files and its tree.
+. "$(dirname "$0")/../lib.sh"
+
+warden_unit="$UNITS_KEY\\$WARDEN_CLSID"
+
+nothing_to_sweep() {
+    cat <<'LOG'
+[Info] Checking ManualRunInfUninstall(bDeleteOnly: TRUE)...
+Looking for: [qlvn2.inf] - not found. OK
+Looking for: [qlvn.inf] - not found. OK
+Looking for: [Korvane.inf] - not found. OK
+Looking for: [warden.inf] - not found. OK
+Looking for: [tm.inf] - not found. OK
+Looking for: [plotra.inf] - not found. OK
+Completed uninstalling distribution unit: {3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}
+=> done
+LOG
+}
+
+# The control cache removes the unit: its files and its tree.
+new_machine
+install_toolkit_units
+install_unrelated_unit
+install_control_cache removes
+run_driver unit vlwarden.dll "$WARDEN_CLSID"
+{
+    cat <<'LOG'
+Uninstalling distribution unit: {3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}
+	It is registered
+Started DeleteInstalledUnit()
+	 found RemoveControlByName, calling ...
+	 on C:\windows\syswow64\vlwarden.dll ... returned: 00000000
+Completed DeleteInstalledUnit(): 00000000
+	Going to delete the reg key ...
+Started DeleteDistributionUnit: {3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}
+Completed DeleteDistributionUnit
+LOG
+    nothing_to_sweep
+} | expect_stdout
+expect_control_cache_calls <<'CALLS'
+RemoveControlByName(C:\windows\syswow64\vlwarden.dll, {3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}, NULL, 1, 0)
+CALLS
+expect_key_gone "$warden_unit"
+expect_file_gone "$(downloads_directory)/vlwarden.inf"
+expect_file_gone "$(downloads_directory)/vlwarden.osd"
+expect_key_kept "$UNITS_KEY\\$KORVAN_CLSID"
+expect_unrelated_unit_kept
+
+# The control cache refuses: the manual cleanup does the work.
+new_machine
+install_toolkit_units
+install_unrelated_unit
+install_control_cache fails
+run_driver unit vlwarden.dll "$WARDEN_CLSID"
+{
+    cat <<'LOG'
+Uninstalling distribution unit: {3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}
+	It is registered
+Started DeleteInstalledUnit()
+	 found RemoveControlByName, calling ...
+	 on C:\windows\syswow64\vlwarden.dll ... returned: 80070005
+Completed DeleteInstalledUnit(): 80070005
+Started DeleteDistributionUnit: {3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}
+	distribution has download information registered
+	INF file: [C:\windows\Downloaded Program Files\vlwarden.inf]
+[Info] Execute command: [rundll32.exe advpack.dll,LaunchINFSection C:\windows\Downloaded Program Files\vlwarden.inf,DefaultUninstall,1] returned 0
+	(delete) OSD file: [C:\windows\Downloaded Program Files\vlwarden.osd]
+	Going to delete the reg key ...
+Completed DeleteDistributionUnit
+LOG
+    nothing_to_sweep
+} | expect_stdout
+expect_key_gone "$warden_unit"
+expect_key_gone "$COMPONENTS_KEY\\WardenUnit"
+expect_file_gone "$WINDIR/Korvane/WardenUnit.marker"
+expect_file_gone "$(downloads_directory)/vlwarden.inf"
+expect_file_gone "$(downloads_directory)/vlwarden.osd"
+expect_key_kept "$UNITS_KEY\\$KORVAN_CLSID"
+expect_unrelated_unit_kept

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# A control cache that crashes inside RemoveControlByName, and one without that export: the
+# program goes on with E_FAIL and the manual cleanup removes the unit.
+. "$(dirname "$0")/../lib.sh"
+
+expect_manual_cleanup() {
+    cat <<'LOG'
+Started DeleteDistributionUnit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
+	distribution has download information registered
+	INF file: [C:\windows\Downloaded Program Files\qlvn2.inf]
+[Info] Execute command: [rundll32.exe advpack.dll,LaunchINFSection C:\windows\Downloaded Program Files\qlvn2.inf,DefaultUninstall,1] returned 0
+	(delete) OSD file: [C:\windows\Downloaded Program Files\qlvn.osd]
+	Going to delete the reg key ...
+Completed DeleteDistributionUnit
+[Info] Checking ManualRunInfUninstall(bDeleteOnly: TRUE)...
+Looking for: [qlvn2.inf] - not found. OK
+Looking for: [qlvn.inf] - not found. OK
+Looking for: [Korvane.inf] - not found. OK
+Looking for: [warden.inf] - not found. OK
+Looking for: [tm.inf] - not found. OK
+Looking for: [plotra.inf] - not found. OK
+Completed uninstalling distribution unit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
+=> done
+LOG
+}
+
+expect_unit_removed() {
+    expect_key_gone "$UNITS_KEY\\$KORVAN_CLSID"
+    expect_key_gone "$COMPONENTS_KEY\\KorvanUnit"
+    expect_file_gone "$WINDIR/Korvane/KorvanUnit.marker"
+    expect_file_gone "$(downloads_directory)/qlvn2.inf"
+    expect_file_gone "$(downloads_directory)/qlvn.osd"
+    expect_key_kept "$UNITS_KEY\\$WARDEN_CLSID"
+    expect_unrelated_unit_kept
+}
+
+# An access violation inside the call.
+new_machine
+install_toolkit_units
+install_unrelated_unit
+install_control_cache faults
+run_driver unit vlkorvan.dll "$KORVAN_CLSID"
+{
+    cat <<'LOG'
+Uninstalling distribution unit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
+	It is registered
+Started DeleteInstalledUnit()
+	 found RemoveControlByName, calling ...
+*** EXCEPTION: c0000005 *****
+Continuing after exception in RemoveControlByName()
+Completed DeleteInstalledUnit(): 80004005
+LOG
+    expect_manual_cleanup
+} | expect_stdout
+expect_control_cache_calls <<'CALLS'
+RemoveControlByName(C:\windows\syswow64\vlkorvan.dll, {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}, NULL, 1, 0)
+CALLS
+expect_unit_removed
+
+# No RemoveControlByName: visible only as E_FAIL on the completion line.
+new_machine
+install_toolkit_units
+install_unrelated_unit
+install_control_cache no-export
+run_driver unit vlkorvan.dll "$KORVAN_CLSID"
+{
+    cat <<'LOG'
+Uninstalling distribution unit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
+	It is registered
+Started DeleteInstalledUnit()
+Completed DeleteInstalledUnit(): 80004005
+LOG
+    expect_manual_cleanup
+} | expect_stdout
+expect_control_cache_calls </dev/null
+expect_unit_removed
