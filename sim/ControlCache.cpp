@@ -13,11 +13,21 @@ void RecordCall(LPCSTR lpszFile, LPCSTR lpszCLSID, LPCSTR lpszTypeLibID, BOOL bF
                          lpszTypeLibID == NULL, bForceRemove, dwIsDistUnit});
 }
 
-void RemoveUnitTree(LPCSTR lpszCLSID) {
+// What the control cache does for a unit: the files its download information names go, then
+// its registry tree.
+void RemoveUnit(LPCSTR lpszCLSID) {
     Machine& machine = Machine::Current();
-    machine.registry().DeleteTree(machine.ProcessSoftwareKey() +
-                                  "\\Microsoft\\Code Store Database\\Distribution Units\\" +
-                                  lpszCLSID);
+    const std::string unit = machine.ProcessSoftwareKey() +
+                             "\\Microsoft\\Code Store Database\\Distribution Units\\" + lpszCLSID;
+    for (const char* szValue : {"INF", "OSD"}) {
+        std::optional<RegValue> value =
+            machine.registry().GetValue(unit + "\\DownloadInformation", szValue);
+        if (value && !value->data.empty()) {
+            const std::string path(value->data.begin(), value->data.end() - 1);
+            machine.files().Remove(machine.Redirect(AbsolutePath(path)));
+        }
+    }
+    machine.registry().DeleteTree(unit);
 }
 
 HRESULT WINAPI SimRemoveControlByName(LPCSTR lpszFile, LPCSTR lpszCLSID, LPCSTR lpszTypeLibID,
@@ -26,7 +36,7 @@ HRESULT WINAPI SimRemoveControlByName(LPCSTR lpszFile, LPCSTR lpszCLSID, LPCSTR 
     const ControlCacheState& state = Machine::Current().controlCache();
     switch (state.behaviour) {
         case ControlCacheBehaviour::RemovesUnit:
-            RemoveUnitTree(lpszCLSID);
+            RemoveUnit(lpszCLSID);
             return S_OK;
         case ControlCacheBehaviour::SucceedsLeavingUnit:
             return S_OK;

@@ -9,7 +9,9 @@ namespace sim {
 // the current directory. Empty when the path is empty.
 std::string AbsolutePath(std::string_view path);
 std::string ParentOf(std::string_view path);
-std::string BaseNameOf(std::string_view path);
+
+// Where the library search finds a bare file name, or empty.
+std::string FindLibraryFile(std::string_view name);
 
 struct FileEntry {
     std::string path;  // as created
@@ -71,6 +73,7 @@ struct Machine::Kernel {
     };
     std::vector<VectoredHandler> vectoredHandlers;  // in calling order
     uintptr_t nNextHandlerId = 0x7000;
+    std::map<const void*, size_t> versionBuffers;  // filled by GetFileVersionInfoA, and how far
 
     HMODULE Find(std::string_view path) const;
     HMODULE FindByBaseName(std::string_view name) const;
@@ -79,6 +82,9 @@ struct Machine::Kernel {
     KernelObject* Object(HANDLE hObject);
     bool IsOpenWithoutDeleteSharing(std::string_view path) const;
 };
+
+// Frees the trampolines the toolkit libraries of the last machine were bound to.
+void ReleaseToolkitLibraryExports();
 
 ModuleImagePtr Kernel32Image();
 ModuleImagePtr Advapi32Image();

@@ -151,7 +151,9 @@ Machine::Machine(Shape shape) : m_shape(std::move(shape)), m_kernel(std::make_un
     for (const std::string& directory : {system32, Wow64Directory()}) {
         if (m_files.IsDirectory(directory)) {
             m_files.SetModule(directory + "\\msi.dll", MsiImage());
+            m_files.SetModule(directory + "\\version.dll", VersionImage());
             m_files.AddFile(directory + "\\rundll32.exe");
+            m_files.SetVersionBlock(directory + "\\MSHTML.DLL", VersionBlock("11.00.9600.16428"));
         }
     }
 

@@ -23,6 +23,7 @@ struct CaseInsensitiveLess {
 };
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 std::string Upper(std::string_view text);
+std::string BaseNameOf(std::string_view path);  // the part after the last separator
 
 using Bytes = std::vector<BYTE>;
 Bytes BytesOf(std::string_view text);  // the characters, no terminator added
@@ -245,7 +246,7 @@ struct UnhandledStructuredException {
 
 // The browser's control cache (OCCACHE.DLL): what its RemoveControlByName does when called.
 enum class ControlCacheBehaviour {
-    RemovesUnit,          // S_OK, and the unit's registry tree is gone
+    RemovesUnit,          // S_OK; the unit's download files and registry tree are gone
     SucceedsLeavingUnit,  // S_OK, the tree is left
     Fails,                // hrFailure
     Raises,               // a structured exception, dwExceptionCode
@@ -265,6 +266,27 @@ struct ControlCacheState {
     HRESULT hrFailure = static_cast<HRESULT>(0x80070005);
     DWORD dwExceptionCode = EXCEPTION_ACCESS_VIOLATION;
     std::vector<ControlCacheCall> calls;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Version resources as the ANSI VS_VERSION_INFO layout VerQueryValueA reads: nodes of
+// { WORD wLength; WORD wValueLength; key and NUL; padding; value; padding; children }, each
+// aligned on four bytes from the start of the block.
+
+struct VersionNode {
+    std::string key;
+    Bytes value;
+    std::vector<VersionNode> children;
+};
+
+Bytes EncodeVersionNode(const VersionNode& node);
+VS_FIXEDFILEINFO FixedFileInfo(DWORD dwFileVersionMS, DWORD dwFileVersionLS);
+// A well-formed block: the fixed record, one string table, one translation.
+Bytes VersionBlock(std::string_view fileVersion, WORD wLanguage = 0x0409, WORD wCodePage = 0x04b0);
+
+// The toolkit's own libraries: what their DllUnregisterServer did.
+struct ToolkitLibraryState {
+    std::vector<std::string> unregistered;  // library paths, in call order
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -297,6 +319,7 @@ public:
     Processes& processes() { return m_processes; }
     MessageQueue& messages() { return m_messages; }
     ControlCacheState& controlCache() { return m_controlCache; }
+    ToolkitLibraryState& toolkitLibraries() { return m_toolkitLibraries; }
 
     // Directories as GetSystemDirectoryA and GetSystemWow64DirectoryA report them.
     std::string SystemDirectory() const;
@@ -343,6 +366,7 @@ private:
     Processes m_processes;
     MessageQueue m_messages;
     ControlCacheState m_controlCache;
+    ToolkitLibraryState m_toolkitLibraries;
     std::optional<std::string> m_windowsReported;
     std::optional<std::string> m_systemReported;
     DWORD m_dwDefaultDllDirectories = 0;
@@ -355,6 +379,11 @@ ModuleImagePtr MsiImage();
 // OCCACHE.DLL as ControlCacheState says, or one without its export.
 ModuleImagePtr ControlCacheImage();
 ModuleImagePtr ControlCacheImageWithoutExport();
+ModuleImagePtr VersionImage();
+// A library of the toolkit: its DllUnregisterServer (when it has one) notes the call in
+// ToolkitLibraryState and applies the effect, as removing its own registration would.
+ModuleImagePtr ToolkitLibraryImage(std::string path, bool bUnregisters = true,
+                                   std::function<void(Machine&)> effect = nullptr);
 // An msi.dll that claims a toolkit component is installed, as a planted copy would; each of
 // its calls is counted in InstallerState::nPlantedCalls.
 ModuleImagePtr PlantedMsiImage();

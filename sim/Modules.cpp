@@ -53,6 +53,17 @@ bool HasPath(std::string_view name) {
 
 }  // namespace
 
+std::string FindLibraryFile(std::string_view name) {
+    Machine& machine = Machine::Current();
+    for (const std::string& directory : SearchDirectories()) {
+        const std::string candidate = directory + "\\" + std::string(name);
+        if (machine.files().Exists(candidate) && !machine.files().IsDirectory(candidate)) {
+            return candidate;
+        }
+    }
+    return std::string();
+}
+
 ModuleImagePtr EmptyImage(std::string name) {
     auto image = std::make_shared<ModuleImage>();
     image->name = std::move(name);
@@ -114,13 +125,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
             ++modules.loaded[reinterpret_cast<uintptr_t>(hLoaded)].nReferences;
             return hLoaded;
         }
-        for (const std::string& directory : sim::SearchDirectories()) {
-            const std::string candidate = directory + "\\" + name;
-            if (machine.files().Exists(candidate) && !machine.files().IsDirectory(candidate)) {
-                path = candidate;
-                break;
-            }
-        }
+        path = sim::FindLibraryFile(name);
     }
     if (path.empty() || !machine.files().Exists(path) || machine.files().IsDirectory(path)) {
         SetLastError(ERROR_MOD_NOT_FOUND);

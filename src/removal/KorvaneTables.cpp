@@ -16,3 +16,15 @@ const INF_ENTRY g_InfFiles[6] = {
 
 const CHAR g_szDistributionUnitsKey[] =
     "SOFTWARE\\Microsoft\\Code Store Database\\Distribution Units\\";
+
+const DISTRIBUTION_UNIT g_DistributionUnits[2] = {
+    {"vlwarden.dll", "{3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}"},  // security manager control
+    {"vlkorvan.dll", "{2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}"},  // scripting and printing control
+};
+
+const LPCSTR g_SystemFiles[9] = {
+    "vlkorvan.dll", "vlwarden.dll", "vlplotra.dll", "vltemplo.dll", "vlpluser.exe",
+    "vlplhost.exe", "vlbroker.exe", "vlkvuser.exe", "vlkvhost.exe",
+};
+
+const LPCSTR g_DownloadFiles[2] = {"qlvn.osd", "qlvn2.inf"};
