@@ -93,6 +93,43 @@ run_program() {
     run_windows_program "$PROGRAM" "$@"
 }
 
+# What a machine without the toolkit logs after the banner, with Wine's directories and its
+# browser engine at 6.0.2800.1106.
+clean_machine_log() {
+    cat <<'LOG'
+Started UninstallKorvane
+IE Version is: 600
+Uninstalling distribution unit: {3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}
+	It wasnt registered
+Completed uninstalling distribution unit: {3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}
+Uninstalling distribution unit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
+	It wasnt registered
+Completed uninstalling distribution unit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
+Final check and removal ...
+[Info] Checking ManualRunInfUninstall(bDeleteOnly: FALSE)...
+Looking for: [qlvn2.inf] - not found. OK
+Looking for: [qlvn.inf] - not found. OK
+Looking for: [Korvane.inf] - not found. OK
+Looking for: [warden.inf] - not found. OK
+Looking for: [tm.inf] - not found. OK
+Looking for: [plotra.inf] - not found. OK
+[Info] DeleteKorvaneFiles...
+Looking for: [C:\windows\syswow64\vlkorvan.dll] - not found. OK
+Looking for: [C:\windows\syswow64\vlwarden.dll] - not found. OK
+Looking for: [C:\windows\syswow64\vlplotra.dll] - not found. OK
+Looking for: [C:\windows\syswow64\vltemplo.dll] - not found. OK
+Looking for: [C:\windows\syswow64\vlpluser.exe] - not found. OK
+Looking for: [C:\windows\syswow64\vlplhost.exe] - not found. OK
+Looking for: [C:\windows\syswow64\vlbroker.exe] - not found. OK
+Looking for: [C:\windows\syswow64\vlkvuser.exe] - not found. OK
+Looking for: [C:\windows\syswow64\vlkvhost.exe] - not found. OK
+[Info] DeleteKorvaneOSDFiles...
+Looking for: [C:\windows\Downloaded Program Files\qlvn.osd] - not found. OK
+Looking for: [C:\windows\Downloaded Program Files\qlvn2.inf] - not found. OK
+Leaving UninstallKorvane
+LOG
+}
+
 expect_exit_zero() {
     local rc=0
     run_program "$@" || rc=$?
@@ -131,6 +168,48 @@ expect_unrelated_unit_kept() {
     expect_file_kept "$(downloads_directory)/other.inf"
     expect_file_kept "$(downloads_directory)/other.osd"
     expect_key_kept "$COMPONENTS_KEY\OtherUnit"
+}
+
+# Nothing of a full installation is left: units, components, classes, files.
+expect_toolkit_gone() {
+    local name
+    expect_key_gone "$UNITS_KEY\\$WARDEN_CLSID"
+    expect_key_gone "$UNITS_KEY\\$KORVAN_CLSID"
+    for name in WardenUnit warden KorvanUnit qlvn2 qlvn Korvane tm plotra; do
+        expect_key_gone "$COMPONENTS_KEY\\$name"
+        expect_file_gone "$WINDIR/Korvane/$name.marker"
+    done
+    for name in $TOOLKIT_INF_FILES; do
+        expect_file_gone "$(inf_directory)/$name"
+    done
+    for name in vlwarden.inf vlwarden.osd qlvn2.inf qlvn.osd; do
+        expect_file_gone "$(downloads_directory)/$name"
+    done
+    for name in $TOOLKIT_LIBRARIES; do
+        expect_key_gone "HKLM\\Software\\Classes\\CLSID\\$(library_clsid "$name")"
+        expect_file_gone "$WINDIR/syswow64/$name.dll"
+    done
+    for name in $TOOLKIT_PROGRAMS; do
+        expect_file_gone "$WINDIR/syswow64/$name.exe"
+    done
+}
+
+expect_unrelated_kept() {
+    expect_unrelated_unit_kept
+    expect_file_kept "$(inf_directory)/other.inf"
+    expect_file_kept "$WINDIR/syswow64/notkorvane.dll"
+    expect_key_kept "HKLM\\Software\\Classes\\CLSID\\$(library_clsid notkorvane)"
+}
+
+# What the machine holds: registry contents below Software, and every file with its size.
+machine_state() {
+    local key
+    for key in 'HKLM\Software' 'HKCU\Software'; do
+        wine_in_work reg export "$key" 'C:\state.reg' /y >/dev/null 2>&1 || fail "reg export $key"
+        tr -d '\r' <"$DRIVE_C/state.reg"
+        rm -f "$DRIVE_C/state.reg"
+    done
+    (cd "$DRIVE_C" && find . -path ./state.reg -prune -o -printf '%p %s\n' | sort)
 }
 
 expect_file_gone() {

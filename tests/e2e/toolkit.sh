@@ -32,29 +32,25 @@ reg_import() {
     rm -f "$file"
 }
 
-# An INF file whose DefaultUninstall section removes a component: its key and its marker file.
+# An INF file whose DefaultUninstall section removes components: their keys and marker files.
 write_inf() {
-    local path=$1 component=$2
+    local path=$1 component
+    shift
     mkdir -p "$WINDIR/Korvane" "$(dirname "$path")"
-    echo "$component" >"$WINDIR/Korvane/$component.marker"
-    sed 's/$/\r/' >"$path" <<INF
-[Version]
-Signature="\$Windows NT\$"
-AdvancedINF=2.5
-
-[DefaultUninstall]
-DelReg=Component.DelReg
-DelFiles=Component.DelFiles
-
-[Component.DelReg]
-HKLM,"Software\\Velmor\\Korvane\\Components\\$component"
-
-[Component.DelFiles]
-$component.marker
-
-[DestinationDirs]
-Component.DelFiles=10,Korvane
-INF
+    {
+        printf '[Version]\nSignature="$Windows NT$"\nAdvancedINF=2.5\n\n'
+        printf '[DefaultUninstall]\nDelReg=Component.DelReg\nDelFiles=Component.DelFiles\n\n'
+        printf '[Component.DelReg]\n'
+        for component in "$@"; do
+            printf 'HKLM,"Software\\Velmor\\Korvane\\Components\\%s"\n' "$component"
+        done
+        printf '\n[Component.DelFiles]\n'
+        for component in "$@"; do
+            printf '%s.marker\n' "$component"
+            echo "$component" >"$WINDIR/Korvane/$component.marker"
+        done
+        printf '\n[DestinationDirs]\nComponent.DelFiles=10,Korvane\n'
+    } | sed 's/$/\r/' >"$path"
 }
 
 component_registry() {
@@ -82,17 +78,18 @@ install_toolkit_inf_files() {
 # Store Database, the INF and OSD files in Downloaded Program Files that its download
 # information names, and the component the INF's DefaultUninstall section removes.
 distribution_unit_registry() {
-    local clsid=$1 inf=$2 osd=$3 component=$4
+    local clsid=$1 inf=$2 osd=$3 name=$4 component
+    shift 3
     local unit="HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Code Store Database\\Distribution Units\\$clsid"
     local downloads='C:\\windows\\Downloaded Program Files'
     cat <<REG
 [$unit]
-@="Velmor Korvane $component"
+@="Velmor Korvane $name"
 "SystemComponent"=dword:00000000
 "Installer"="MSICD"
 
 [$unit\\DownloadInformation]
-"CODEBASE"="https://downloads.velmor.example/korvane/$component.cab"
+"CODEBASE"="https://downloads.velmor.example/korvane/$name.cab"
 "INF"="$downloads\\\\$inf"
 "OSD"="$downloads\\\\$osd"
 
@@ -100,27 +97,81 @@ distribution_unit_registry() {
 @="1,0,0,1"
 
 [$unit\\Contains\\Files]
-"C:\\\\windows\\\\system32\\\\$component.dll"=""
+"C:\\\\windows\\\\system32\\\\$name.dll"=""
 
 REG
-    component_registry "$component"
+    for component in "$@"; do
+        component_registry "$component"
+    done
 }
 
+# A distribution unit as the browser's code download registers it: its key under the Code
+# Store Database, the INF and OSD files in Downloaded Program Files its download information
+# names, and the components its INF's DefaultUninstall section removes (the first one names
+# the unit).
 install_distribution_unit() {
-    local clsid=$1 inf=$2 osd=$3 component=$4
-    write_inf "$(downloads_directory)/$inf" "$component"
+    local clsid=$1 inf=$2 osd=$3
+    shift 3
+    write_inf "$(downloads_directory)/$inf" "$@"
     printf '<?XML version="1.0"?>\r\n<SOFTPKG NAME="%s" VERSION="1,0,0,1"></SOFTPKG>\r\n' \
-        "$component" >"$(downloads_directory)/$osd"
-    distribution_unit_registry "$@" | reg_import
+        "$1" >"$(downloads_directory)/$osd"
+    distribution_unit_registry "$clsid" "$inf" "$osd" "$@" | reg_import
 }
 
-# Both of the toolkit's units: the security manager control and the main control.
+# Both of the toolkit's units: the security manager control and the main control. Their INF
+# sections take away what the INF-folder copies' would.
 install_toolkit_units() {
-    install_distribution_unit "$WARDEN_CLSID" vlwarden.inf vlwarden.osd WardenUnit
-    install_distribution_unit "$KORVAN_CLSID" qlvn2.inf qlvn.osd KorvanUnit
+    install_distribution_unit "$WARDEN_CLSID" vlwarden.inf vlwarden.osd WardenUnit warden
+    install_distribution_unit "$KORVAN_CLSID" qlvn2.inf qlvn.osd KorvanUnit qlvn2 qlvn Korvane tm plotra
 }
 
-# Someone else's unit, which must survive.
+# The toolkit's libraries and programs in the system directory the program works in (for the
+# 64-bit test build on Wine, syswow64), each library's class registered as its setup left it.
+readonly TOOLKIT_LIBRARIES="vlkorvan vlwarden vlplotra vltemplo"
+readonly TOOLKIT_PROGRAMS="vlpluser vlplhost vlbroker vlkvuser vlkvhost"
+
+library_clsid() {
+    case $1 in
+        vlkorvan) echo "$KORVAN_CLSID" ;;
+        vlwarden) echo "$WARDEN_CLSID" ;;
+        vlplotra) echo '{6C2E1A90-4B7D-11D3-8F21-00C04FA31B55}' ;;
+        vltemplo) echo '{9A4D7E13-2C58-11D3-A6B0-00A0C9F4E2D8}' ;;
+        notkorvane) echo '{00000000-AAAA-BBBB-CCCC-DDDDDDDDDDDD}' ;;
+    esac
+}
+
+install_library() {
+    local name=$1 fixtures=$2
+    cp "$fixtures/toolkit/$name.dll" "$WINDIR/syswow64/$name.dll"
+    printf '[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\%s\\InprocServer32]\n@="C:\\\\windows\\\\syswow64\\\\%s.dll"\n\n' \
+        "$(library_clsid "$name")" "$name"
+}
+
+install_toolkit_binaries() {
+    local fixtures=$1 name
+    for name in $TOOLKIT_LIBRARIES; do
+        install_library "$name" "$fixtures"
+    done | reg_import
+    for name in $TOOLKIT_PROGRAMS; do
+        cp "$fixtures/ToolkitProgram.exe" "$WINDIR/syswow64/$name.exe"
+    done
+}
+
+# Everything: units, INF files, binaries.
+install_toolkit() {
+    install_toolkit_units
+    install_toolkit_inf_files
+    install_toolkit_binaries "$1"
+}
+
+# Things beside the toolkit that must survive: someone else's unit, INF file, library (with
+# its class) and downloaded files.
 install_unrelated_unit() {
     install_distribution_unit '{00000000-1111-2222-3333-444444444444}' other.inf other.osd OtherUnit
+}
+
+install_unrelated() {
+    install_unrelated_unit
+    echo "[Version]" >"$(inf_directory)/other.inf"
+    install_library notkorvane "$1" | reg_import
 }

@@ -1,6 +1,7 @@
 #include <string>
 #include <vector>
 
+#include "ExpectedLogs.h"
 #include "TestMachine.h"
 
 namespace {
@@ -60,7 +61,7 @@ const std::vector<EntryCase> kSwitchMatrix = {
 TEST_F(EntryTest, SwitchAndPauseMatrixWhenNothingWasInstalledByWindowsInstaller) {
     for (const EntryCase& c : kSwitchMatrix) {
         Boot(sim::Shape());
-        ExpectRun(c, kBanner);
+        ExpectRun(c, std::string(kBanner) + kCleanMachineLog);
     }
 }
 

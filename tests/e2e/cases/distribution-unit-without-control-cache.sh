@@ -33,11 +33,12 @@ expect_unit_removed() {
     expect_key_gone "$COMPONENTS_KEY\\WardenUnit"
     expect_file_gone "$(downloads_directory)/vlwarden.inf"
     expect_file_gone "$(downloads_directory)/vlwarden.osd"
-    # The delete-only sweep took the INF-folder copies without running their sections.
+    # The unit's own section took the warden component too; the delete-only sweep took the
+    # INF-folder copies without running their sections.
+    expect_key_gone "$COMPONENTS_KEY\\warden"
     expect_file_gone "$(inf_directory)/qlvn.inf"
     expect_file_gone "$(inf_directory)/warden.inf"
     expect_key_kept "$COMPONENTS_KEY\\qlvn"
-    expect_key_kept "$COMPONENTS_KEY\\warden"
     expect_unrelated_unit_kept
 }
 

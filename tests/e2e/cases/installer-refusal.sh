@@ -16,9 +16,10 @@ LOG
 
 expect_no_refusal() {
     expect_exit_zero /log
-    expect_stdout <<'LOG'
-Velmor Korvane Uninstall utility.
-LOG
+    {
+        echo "Velmor Korvane Uninstall utility."
+        clean_machine_log
+    } | expect_stdout
 }
 
 new_machine

@@ -23,4 +23,5 @@ exec 3>&-
 rc=0
 wait "$pid" || rc=$?
 [ "$rc" -eq 0 ] || fail "exit code $rc"
-expect_stdout_bytes $'Velmor Korvane Uninstall utility.\nPress any key to continue ...'
+expect_stdout_bytes "$(printf 'Velmor Korvane Uninstall utility.\n'; clean_machine_log)
+$prompt"

@@ -6,7 +6,8 @@ new_machine
 for args in "-q extra" "/?" "/log" "-quiet"; do
     # shellcheck disable=SC2086
     expect_exit_zero $args
-    expect_stdout <<'LOG'
-Velmor Korvane Uninstall utility.
-LOG
+    {
+    echo "Velmor Korvane Uninstall utility."
+    clean_machine_log
+} | expect_stdout
 done

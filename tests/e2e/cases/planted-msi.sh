@@ -14,6 +14,7 @@ probe=$(wine_in_work 'C:\Downloads\SearchProbe.exe' load msi.dll | tr -d '\r')
 [ "$probe" = 'C:\Downloads\msi.dll' ] || fail "the planted msi.dll is not what a bare-name load finds: $probe"
 
 expect_exit_zero /log
-expect_stdout <<'LOG'
-Velmor Korvane Uninstall utility.
-LOG
+{
+    echo "Velmor Korvane Uninstall utility."
+    clean_machine_log
+} | expect_stdout

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# The real program on a machine with the whole toolkit installed by its real mechanisms, and
+# things beside it that are not the toolkit's: afterwards nothing of the toolkit is left and
+# everything else is as it was.
+. "$(dirname "$0")/../lib.sh"
+new_machine
+install_toolkit "$E2E_FIXTURES"
+install_unrelated "$E2E_FIXTURES"
+
+expect_exit_zero /log
+expect_stdout <<'LOG'
+Velmor Korvane Uninstall utility.
+Started UninstallKorvane
+IE Version is: 600
+Uninstalling distribution unit: {3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}
+	It is registered
+Started DeleteInstalledUnit()
+	 **FAILED** to load OCCACHE.DLL
+Started DeleteDistributionUnit: {3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}
+	distribution has download information registered
+	INF file: [C:\windows\Downloaded Program Files\vlwarden.inf]
+[Info] Execute command: [rundll32.exe advpack.dll,LaunchINFSection C:\windows\Downloaded Program Files\vlwarden.inf,DefaultUninstall,1] returned 0
+	(delete) OSD file: [C:\windows\Downloaded Program Files\vlwarden.osd]
+	Going to delete the reg key ...
+Completed DeleteDistributionUnit
+[Info] Checking ManualRunInfUninstall(bDeleteOnly: TRUE)...
+Looking for: [qlvn2.inf] it exists
+Looking for: [qlvn.inf] it exists
+Looking for: [Korvane.inf] it exists
+Looking for: [warden.inf] it exists
+Looking for: [tm.inf] it exists
+Looking for: [plotra.inf] it exists
+Completed uninstalling distribution unit: {3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}
+Uninstalling distribution unit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
+	It is registered
+Started DeleteInstalledUnit()
+	 **FAILED** to load OCCACHE.DLL
+Started DeleteDistributionUnit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
+	distribution has download information registered
+	INF file: [C:\windows\Downloaded Program Files\qlvn2.inf]
+[Info] Execute command: [rundll32.exe advpack.dll,LaunchINFSection C:\windows\Downloaded Program Files\qlvn2.inf,DefaultUninstall,1] returned 0
+	(delete) OSD file: [C:\windows\Downloaded Program Files\qlvn.osd]
+	Going to delete the reg key ...
+Completed DeleteDistributionUnit
+[Info] Checking ManualRunInfUninstall(bDeleteOnly: TRUE)...
+Looking for: [qlvn2.inf] - not found. OK
+Looking for: [qlvn.inf] - not found. OK
+Looking for: [Korvane.inf] - not found. OK
+Looking for: [warden.inf] - not found. OK
+Looking for: [tm.inf] - not found. OK
+Looking for: [plotra.inf] - not found. OK
+Completed uninstalling distribution unit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
+Final check and removal ...
+[Info] Checking ManualRunInfUninstall(bDeleteOnly: FALSE)...
+Looking for: [qlvn2.inf] - not found. OK
+Looking for: [qlvn.inf] - not found. OK
+Looking for: [Korvane.inf] - not found. OK
+Looking for: [warden.inf] - not found. OK
+Looking for: [tm.inf] - not found. OK
+Looking for: [plotra.inf] - not found. OK
+[Info] DeleteKorvaneFiles...
+Looking for: [C:\windows\syswow64\vlkorvan.dll] - exists.  asking it to unregister deleted ok
+Looking for: [C:\windows\syswow64\vlwarden.dll] - exists.  asking it to unregister deleted ok
+Looking for: [C:\windows\syswow64\vlplotra.dll] - exists.  asking it to unregister deleted ok
+Looking for: [C:\windows\syswow64\vltemplo.dll] - exists.  asking it to unregister deleted ok
+Looking for: [C:\windows\syswow64\vlpluser.exe] - exists.  deleted ok
+Looking for: [C:\windows\syswow64\vlplhost.exe] - exists.  deleted ok
+Looking for: [C:\windows\syswow64\vlbroker.exe] - exists.  deleted ok
+Looking for: [C:\windows\syswow64\vlkvuser.exe] - exists.  deleted ok
+Looking for: [C:\windows\syswow64\vlkvhost.exe] - exists.  deleted ok
+[Info] DeleteKorvaneOSDFiles...
+Looking for: [C:\windows\Downloaded Program Files\qlvn.osd] - not found. OK
+Looking for: [C:\windows\Downloaded Program Files\qlvn2.inf] - not found. OK
+Leaving UninstallKorvane
+LOG
+expect_toolkit_gone
+expect_unrelated_kept
+unregistered=$(tr -d '\r' <"$DRIVE_C/unregister-calls.log")
+[ "$unregistered" = "$(printf 'C:\\windows\\syswow64\\%s.dll\n' vlkorvan vlwarden vlplotra vltemplo)" ] \
+    || fail "DllUnregisterServer calls: $unregistered"

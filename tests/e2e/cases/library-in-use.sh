@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# One of the toolkit's libraries held open by another process without delete sharing: it is
+# asked to unregister, stays, its error is logged, and the sweep goes on.
+. "$(dirname "$0")/../lib.sh"
+new_machine
+install_toolkit "$E2E_FIXTURES"
+cp "$E2E_FIXTURES/HoldFile.exe" "$DRIVE_C/Downloads/HoldFile.exe"
+
+wine_in_work 'C:\Downloads\HoldFile.exe' 'C:\windows\syswow64\vlplotra.dll' 'C:\held.ready' &
+holder=$!
+for _ in $(seq 300); do
+    [ -e "$DRIVE_C/held.ready" ] && break
+    sleep 0.1
+done
+[ -e "$DRIVE_C/held.ready" ] || fail "the holder never held the library"
+
+expect_exit_zero /log
+kill "$holder" 2>/dev/null || true
+sed -n '/^\[Info\] DeleteKorvaneFiles/,/^\[Info\] DeleteKorvaneOSDFiles/p' "$CASE_DIR/stdout" >"$CASE_DIR/sweep"
+mv "$CASE_DIR/sweep" "$CASE_DIR/stdout"
+expect_stdout <<'LOG'
+[Info] DeleteKorvaneFiles...
+Looking for: [C:\windows\syswow64\vlkorvan.dll] - exists.  asking it to unregister deleted ok
+Looking for: [C:\windows\syswow64\vlwarden.dll] - exists.  asking it to unregister deleted ok
+Looking for: [C:\windows\syswow64\vlplotra.dll] - exists.  asking it to unregister delete failed: 00000020
+Looking for: [C:\windows\syswow64\vltemplo.dll] - exists.  asking it to unregister deleted ok
+Looking for: [C:\windows\syswow64\vlpluser.exe] - exists.  deleted ok
+Looking for: [C:\windows\syswow64\vlplhost.exe] - exists.  deleted ok
+Looking for: [C:\windows\syswow64\vlbroker.exe] - exists.  deleted ok
+Looking for: [C:\windows\syswow64\vlkvuser.exe] - exists.  deleted ok
+Looking for: [C:\windows\syswow64\vlkvhost.exe] - exists.  deleted ok
+[Info] DeleteKorvaneOSDFiles...
+LOG
+expect_file_kept "$WINDIR/syswow64/vlplotra.dll"
+expect_key_gone "HKLM\\Software\\Classes\\CLSID\\$(library_clsid vlplotra)"
+expect_file_gone "$WINDIR/syswow64/vltemplo.dll"
