@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
-# The utility at work: builds the program, makes a sample Windows machine under Wine with the
-# toolkit on it, runs KorvaneUninstall.exe there with its log shown, and lists what remains.
+# The utility at work: builds the program, installs the toolkit on a sample Windows machine
+# under Wine the way its setup and the browser's code download leave it, runs
+# KorvaneUninstall.exe there with its log shown, and lists what remains of the toolkit and
+# what was kept beside it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/bootstrap.sh
 
+echo "== Building (win64 preset)"
 cmake --preset win64 >/dev/null
 cmake --build --preset win64 -j"$(nproc)" >/dev/null
+fixtures="$PWD/build/win64/tests/e2e/fixtures"
 
-demo=build/demo
-export WINEPREFIX="$PWD/$demo/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree="
+demo="$PWD/build/demo"
+export WINEPREFIX="$demo/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree="
 WINDIR="$WINEPREFIX/drive_c/windows"
 . tests/e2e/toolkit.sh
 
@@ -21,34 +25,69 @@ list_or_none() {
     fi
 }
 
-show_toolkit() {
-    local name present=""
-    echo "   Distribution units in the Code Store Database:"
-    list_or_none "$(wine reg query "$UNITS_KEY" 2>/dev/null | tr -d '\r' | sed -n 's/^HKEY_LOCAL_MACHINE.*\\//p')"
-    echo "   Files in C:\\windows\\Downloaded Program Files:"
-    list_or_none "$(ls "$(downloads_directory)" 2>/dev/null)"
-    echo "   The toolkit's INF files in C:\\windows\\Inf:"
-    for name in $TOOLKIT_INF_FILES; do
-        [ -e "$(inf_directory)/$name" ] && present+="$name"$'\n'
-    done
-    list_or_none "${present%$'\n'}"
-    echo "   Components under $COMPONENTS_KEY:"
-    list_or_none "$(wine reg query "$COMPONENTS_KEY" 2>/dev/null | tr -d '\r' | sed -n 's/^HKEY_LOCAL_MACHINE.*\\//p')"
+subkeys() {
+    wine reg query "$1" 2>/dev/null | tr -d '\r' | sed -n 's/^HKEY_LOCAL_MACHINE.*\\//p'
 }
 
-echo "== Making a sample machine in $demo/prefix"
-./tests/e2e/make-base-prefix.sh "$PWD/$demo/base-prefix"
+existing() {
+    local directory=$1 name present=""
+    shift
+    for name in "$@"; do
+        [ -e "$directory/$name" ] && present+="$name"$'\n'
+    done
+    printf '%s' "${present%$'\n'}"
+}
+
+classes() {
+    local name present=""
+    for name in "$@"; do
+        wine reg query "HKLM\\Software\\Classes\\CLSID\\$(library_clsid "$name")" >/dev/null 2>&1 \
+            && present+="$(library_clsid "$name") ($name.dll)"$'\n'
+    done
+    printf '%s' "${present%$'\n'}"
+}
+
+show_toolkit() {
+    echo "   Distribution units in the Code Store Database:"
+    list_or_none "$(subkeys "$UNITS_KEY" | grep -v 00000000-1111 || true)"
+    echo "   INF files in C:\\windows\\Inf:"
+    list_or_none "$(existing "$(inf_directory)" $TOOLKIT_INF_FILES)"
+    echo "   Libraries and programs in C:\\windows\\syswow64:"
+    list_or_none "$(existing "$WINDIR/syswow64" $(printf '%s.dll ' $TOOLKIT_LIBRARIES) $(printf '%s.exe ' $TOOLKIT_PROGRAMS))"
+    echo "   Their registered classes:"
+    list_or_none "$(classes $TOOLKIT_LIBRARIES)"
+    echo "   Files in C:\\windows\\Downloaded Program Files:"
+    list_or_none "$(existing "$(downloads_directory)" vlwarden.inf vlwarden.osd qlvn2.inf qlvn.osd)"
+    echo "   Components its INF sections remove, under $COMPONENTS_KEY:"
+    list_or_none "$(subkeys "$COMPONENTS_KEY" | grep -v OtherUnit || true)"
+}
+
+show_unrelated() {
+    echo "   Another vendor's distribution unit:"
+    list_or_none "$(subkeys "$UNITS_KEY" | grep 00000000-1111 || true)"
+    echo "   Its files in C:\\windows\\Downloaded Program Files:"
+    list_or_none "$(existing "$(downloads_directory)" other.inf other.osd)"
+    echo "   Another INF file in C:\\windows\\Inf:"
+    list_or_none "$(existing "$(inf_directory)" other.inf)"
+    echo "   Another library in C:\\windows\\syswow64, and its class:"
+    list_or_none "$(existing "$WINDIR/syswow64" notkorvane.dll)"
+    list_or_none "$(classes notkorvane)"
+}
+
+echo "== Making a sample machine in build/demo/prefix"
+./tests/e2e/make-base-prefix.sh "$demo/base-prefix"
 wineserver -k >/dev/null 2>&1 || true
 rm -rf "$WINEPREFIX"
 cp -a "$demo/base-prefix" "$WINEPREFIX"
 mkdir -p "$WINEPREFIX/drive_c/Downloads"
 cp build/win64/KorvaneUninstall.exe "$WINEPREFIX/drive_c/Downloads/"
-install_toolkit_inf_files
-install_toolkit_units
-install_unrelated_unit
+install_toolkit "$fixtures"
+install_unrelated "$fixtures"
 
 echo "== The toolkit on the sample machine"
 show_toolkit
+echo "== Beside it"
+show_unrelated
 
 echo "== Running C:\\Downloads\\KorvaneUninstall.exe /log"
 set +e
@@ -59,4 +98,6 @@ echo "== Exit code: $status"
 
 echo "== What remains of the toolkit"
 show_toolkit
+echo "== What was kept"
+show_unrelated
 wineserver -w
