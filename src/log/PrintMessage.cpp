@@ -12,7 +12,8 @@ void PrintMessage(const char* szFormat, ...) {
         return;
     }
 
-    for (size_t nSize = 512;; nSize *= 2) {
+    size_t nSize = 512;
+    for (;;) {
         std::unique_ptr<char[]> szText(new char[nSize]);
         va_list args;
         va_start(args, szFormat);
@@ -25,6 +26,10 @@ void PrintMessage(const char* szFormat, ...) {
         if (static_cast<size_t>(nLength) < nSize) {
             fputs(szText.get(), stdout);
             return;
+        }
+        // Doubled until the text fits; the sizes in between would only format it again.
+        while (nSize <= static_cast<size_t>(nLength)) {
+            nSize *= 2;
         }
     }
 }
