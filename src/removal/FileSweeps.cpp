@@ -5,6 +5,7 @@
 #include "log/PrintMessage.h"
 #include "platform/Modules.h"
 #include "platform/StringJoin.h"
+#include "platform/StructuredGuard.h"
 #include "platform/SystemDirectory.h"
 #include "removal/KorvaneTables.h"
 
@@ -12,8 +13,17 @@ typedef HRESULT(WINAPI* PFN_DLL_UNREGISTER_SERVER)();
 
 namespace {
 
+void CallDllUnregisterServer(void* pContext) {
+    (*static_cast<PFN_DLL_UNREGISTER_SERVER*>(pContext))();
+}
+
+void LogUnregisterException(DWORD dwExceptionCode) {
+    // The line that asked the library is still open.
+    PrintMessage("\n*** EXCEPTION: %08x *****\n", static_cast<unsigned>(dwExceptionCode));
+}
+
 // Lets a library undo its own registration, if it loads and knows how; what it answers is not
-// looked at.
+// looked at. A library that crashes doing so must not take the rest of the removal with it.
 void AskToUnregister(LPCSTR szPath) {
     CUniqueModule hLibrary(LoadLibraryA(szPath));
     if (!hLibrary) {
@@ -23,7 +33,10 @@ void AskToUnregister(LPCSTR szPath) {
         GetProcAddressAs<PFN_DLL_UNREGISTER_SERVER>(hLibrary.get(), "DllUnregisterServer");
     if (pfnDllUnregisterServer != NULL) {
         PrintMessage(" asking it to unregister");
-        pfnDllUnregisterServer();
+        if (!CallWithStructuredGuard(CallDllUnregisterServer, &pfnDllUnregisterServer,
+                                     LogUnregisterException)) {
+            PrintMessage("Continuing after exception in DllUnregisterServer()");
+        }
     }
 }
 
