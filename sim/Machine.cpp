@@ -38,29 +38,28 @@ size_t Faults::Calls(std::string_view api) const {
     return it == m_calls.end() ? 0 : it->second;
 }
 
-std::optional<DWORD> Faults::Check(const char* szApi, std::string_view subject, const void* pSite) {
-    auto itCalls = m_calls.find(std::string_view(szApi));
-    if (itCalls == m_calls.end()) {
-        itCalls = m_calls.emplace(szApi, 0).first;
-    }
-    ++itCalls->second;
-    if (m_bRecording) {
-        ++m_sites[CallSite{szApi, pSite}];
-    }
+std::optional<DWORD> Faults::CheckRules(const char* szApi,
+                                        const std::function<std::string()>& subject,
+                                        const void* pSite) {
+    std::optional<std::string> upperSubject;
     for (ActiveRule& active : m_rules) {
         const FaultRule& rule = active.rule;
         if (rule.api != szApi || (rule.pSite != nullptr && rule.pSite != pSite)) {
             continue;
         }
-        if (!rule.subject.empty() &&
-            Upper(subject).find(Upper(rule.subject)) == std::string::npos) {
-            continue;
+        if (!rule.subject.empty()) {
+            if (!upperSubject) {
+                upperSubject = Upper(subject());
+            }
+            if (upperSubject->find(Upper(rule.subject)) == std::string::npos) {
+                continue;
+            }
         }
         ++active.nSeen;
         if (rule.nOccurrence != 0 && active.nSeen != rule.nOccurrence) {
             continue;
         }
-        ++m_nInjected;
+        m_injected.push_back(InjectedFault{szApi, subject(), rule.dwError});
         return rule.dwError;
     }
     return std::nullopt;
@@ -165,6 +164,7 @@ Machine::Machine(Shape shape) : m_shape(std::move(shape)), m_kernel(std::make_un
 }
 
 Machine::~Machine() {
+    ReleaseToolkitLibraryExports();
     g_pCurrent = nullptr;
 }
 

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace sim {
@@ -138,29 +139,52 @@ struct FaultRule {
     const void* pSite;    // when set: only calls from this return address
 };
 
+// A fault that was injected: which function failed, for what, and with which error.
+struct InjectedFault {
+    std::string api;
+    std::string subject;
+    DWORD dwError;
+};
+
 class Faults {
 public:
     void Inject(FaultRule rule);
     void Clear();
     // Counts every call of each function; with recording on, also each distinct call site.
     void StartRecording();
+    void StopRecording() { m_bRecording = false; }
     const std::map<CallSite, size_t>& RecordedSites() const { return m_sites; }
     size_t Calls(std::string_view api) const;
-    size_t InjectedCount() const { return m_nInjected; }
+    size_t InjectedCount() const { return m_injected.size(); }
+    const std::vector<InjectedFault>& Injected() const { return m_injected; }
 
-    // Called by every simulated Win32 function; the error to fail with, if any.
-    std::optional<DWORD> Check(const char* szApi, std::string_view subject, const void* pSite);
+    // Called by every simulated Win32 function; the error to fail with, if any. The subject
+    // (a key, file or module path) is only worked out when a rule needs it.
+    template <typename TSubject>
+    std::optional<DWORD> Check(const char* szApi, TSubject&& subject, const void* pSite) {
+        ++m_calls[szApi];
+        if (m_bRecording) {
+            ++m_sites[CallSite{szApi, pSite}];
+        }
+        if (m_rules.empty()) {
+            return std::nullopt;
+        }
+        return CheckRules(szApi, std::function<std::string()>(subject), pSite);
+    }
 
 private:
+    std::optional<DWORD> CheckRules(const char* szApi, const std::function<std::string()>& subject,
+                                    const void* pSite);
+
     struct ActiveRule {
         FaultRule rule;
         int nSeen = 0;
     };
     std::vector<ActiveRule> m_rules;
-    std::map<std::string, size_t, std::less<>> m_calls;
+    std::unordered_map<std::string_view, size_t> m_calls;  // keyed by the functions' literals
     std::map<CallSite, size_t> m_sites;
     bool m_bRecording = false;
-    size_t m_nInjected = 0;
+    std::vector<InjectedFault> m_injected;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -399,5 +423,6 @@ FARPROC AsFarProc(TFunction pfn) {
 
 // Every simulated Win32 function starts with this: counts the call, records its site and fails
 // it when a fault rule says so.
-#define SIM_FAULT(api, subject) \
-    ::sim::Machine::Current().faults().Check(api, subject, __builtin_return_address(0))
+#define SIM_FAULT(api, subject)               \
+    ::sim::Machine::Current().faults().Check( \
+        api, [&]() -> std::string { return std::string(subject); }, __builtin_return_address(0))

@@ -147,9 +147,9 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     Machine::Kernel& modules = Machine::Current().kernel();
     auto it = modules.loaded.find(reinterpret_cast<uintptr_t>(hModule));
-    const std::string subject = (it == modules.loaded.end() ? std::string() : it->second.path) +
-                                "!" + (lpProcName == NULL ? "" : lpProcName);
-    if (auto error = SIM_FAULT("GetProcAddress", subject)) {
+    if (auto error = SIM_FAULT(
+            "GetProcAddress", (it == modules.loaded.end() ? std::string() : it->second.path) + "!" +
+                                  (lpProcName == NULL ? "" : lpProcName))) {
         SetLastError(*error);
         return NULL;
     }

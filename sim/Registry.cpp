@@ -401,9 +401,9 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD /*lpReser
     std::shared_ptr<KeyNode> node;
     REGSAM samGranted = 0;
     LSTATUS status = reg.ResolveHandle(hKey, node, &samGranted);
-    const std::string subject =
-        sim::Registry::Impl::SubjectOf(node.get(), NULL) + "\\@" + (lpValueName ? lpValueName : "");
-    if (auto error = SIM_FAULT("RegQueryValueExA", subject)) {
+    if (auto error =
+            SIM_FAULT("RegQueryValueExA", sim::Registry::Impl::SubjectOf(node.get(), NULL) + "\\@" +
+                                              (lpValueName ? lpValueName : ""))) {
         return static_cast<LSTATUS>(*error);
     }
     if (status != ERROR_SUCCESS) {

@@ -179,7 +179,9 @@ BOOL WINAPI SimVerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuf
 Bytes EncodeVersionNode(const VersionNode& node) {
     Bytes out(kHeader);
     PutWord(out, 2, node.value.size());
-    out.insert(out.end(), node.key.begin(), node.key.end());
+    for (char c : node.key) {
+        out.push_back(static_cast<BYTE>(c));
+    }
     out.push_back(0);
     out.resize(Align4(out.size()));
     out.insert(out.end(), node.value.begin(), node.value.end());
