@@ -116,9 +116,15 @@ void InstallToolkit(sim::Machine& machine, const ToolkitOptions& options) {
         const std::string path = kWow64Directory + szLibrary;
         const std::string classKey = kClassesKey + szLibrary;
         registry.SetString(classKey + "\\InprocServer32", "", path);
-        files.SetModule(path, sim::ToolkitLibraryImage(path, true, [classKey](sim::Machine& m) {
-                            m.registry().DeleteTree(classKey);
-                        }));
+        const bool bFaults = options.faultingLibrary == szLibrary;
+        const DWORD dwException = options.dwLibraryException;
+        files.SetModule(path, sim::ToolkitLibraryImage(
+                                  path, true, [classKey, bFaults, dwException](sim::Machine& m) {
+                                      if (bFaults) {
+                                          RaiseException(dwException, 0, 0, NULL);
+                                      }
+                                      m.registry().DeleteTree(classKey);
+                                  }));
     }
     for (const char* szProgram : kPrograms) {
         files.AddFile(kWow64Directory + szProgram);

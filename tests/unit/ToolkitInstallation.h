@@ -19,6 +19,9 @@ inline const std::string kWow64Directory = "C:\\WINDOWS\\SysWOW64\\";
 
 struct ToolkitOptions {
     bool bControlCache = true;  // OCCACHE.DLL present, removing units
+    // When set, this library's DllUnregisterServer raises dwLibraryException.
+    std::string faultingLibrary;
+    DWORD dwLibraryException = EXCEPTION_ACCESS_VIOLATION;
 };
 
 void InstallToolkit(sim::Machine& machine, const ToolkitOptions& options = ToolkitOptions());
