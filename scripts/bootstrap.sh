@@ -7,6 +7,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-i686 g++-mingw-w64-x86-64
     wine wine64 wixl
+    clang libclang-rt-14-dev
 )
 command -v python3 >/dev/null 2>&1 || packages+=(python3)
 

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Benchmarks, not part of the tests: how the costs grow on the simulated machine (Google
+# Benchmark, optimised build), and the whole removal under Wine against its floor, a minimal
+# program making only the external calls the removal cannot avoid. Each is timed on a fresh
+# copy of the demo's sample machine with a persistent wineserver, started before and ended
+# after, so that its start-up and linger are not counted. BENCH_RUNS sets the runs per side.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/bootstrap.sh
+
+out="$PWD/build/bench"
+mkdir -p "$out"
+
+echo "== Growth on the simulated machine"
+cmake --preset native-bench >/dev/null
+cmake --build --preset native-bench -j"$(nproc)" --target korvane_benchmarks >/dev/null
+./build/native-bench/tests/bench/korvane_benchmarks --benchmark_repetitions=3 \
+    --benchmark_report_aggregates_only=true --benchmark_out="$out/native.json" \
+    --benchmark_out_format=json >/dev/null
+python3 scripts/bench-report.py native "$out/native.json"
+
+echo "== The whole removal under Wine, against its floor"
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 -j"$(nproc)" >/dev/null
+fixtures="$PWD/build/win64/tests/e2e/fixtures"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree="
+./tests/e2e/make-base-prefix.sh "$out/base-prefix"
+
+# The demo's sample machine, once; each run gets a copy of it.
+export WINEPREFIX="$out/sample"
+WINDIR="$WINEPREFIX/drive_c/windows"
+. tests/e2e/toolkit.sh
+rm -rf "$WINEPREFIX"
+cp -a "$out/base-prefix" "$WINEPREFIX"
+mkdir -p "$WINEPREFIX/drive_c/Downloads"
+cp build/win64/KorvaneUninstall.exe "$fixtures/RemovalFloor.exe" "$WINEPREFIX/drive_c/Downloads/"
+install_toolkit "$fixtures"
+install_unrelated "$fixtures"
+wineserver -w
+
+time_once() {
+    local which=$1 program=$2 start end
+    shift 2
+    export WINEPREFIX="$out/run"
+    rm -rf "$WINEPREFIX"
+    cp -a "$out/sample" "$WINEPREFIX"
+    wineserver -p
+    wine cmd /c exit >/dev/null 2>&1
+    start=$(date +%s%N)
+    wine "$program" "$@" >/dev/null 2>&1 </dev/null
+    end=$(date +%s%N)
+    wineserver -k
+    wineserver -w
+    echo "$which $((end - start))" >>"$out/wine-times.txt"
+}
+
+rm -f "$out/wine-times.txt"
+for _ in $(seq "${BENCH_RUNS:-5}"); do
+    time_once program 'C:\Downloads\KorvaneUninstall.exe' /log
+    time_once floor 'C:\Downloads\RemovalFloor.exe'
+done
+python3 scripts/bench-report.py wine "$out/wine-times.txt"
+rm -rf "$out/run"
