@@ -503,11 +503,12 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpc
     return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD /*Reserved*/) {
-    sim::Registry::Impl& reg = Reg();
-    if (auto error = SIM_FAULT("RegDeleteKeyExA", reg.SubjectOf(hKey, lpSubKey))) {
-        return static_cast<LSTATUS>(*error);
-    }
+}  // extern "C"
+
+namespace {
+
+// Deletes a leaf key as a caller with these access bits sees the path.
+LSTATUS DeleteLeaf(sim::Registry::Impl& reg, HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired) {
     if (lpSubKey == NULL) {
         return ERROR_INVALID_PARAMETER;
     }
@@ -527,27 +528,25 @@ LSTATUS WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DW
     return ERROR_SUCCESS;
 }
 
+}  // namespace
+
+extern "C" {
+
+LSTATUS WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD /*Reserved*/) {
+    sim::Registry::Impl& reg = Reg();
+    if (auto error = SIM_FAULT("RegDeleteKeyExA", reg.SubjectOf(hKey, lpSubKey))) {
+        return static_cast<LSTATUS>(*error);
+    }
+    return DeleteLeaf(reg, hKey, lpSubKey, samDesired);
+}
+
 LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     sim::Registry::Impl& reg = Reg();
     if (auto error = SIM_FAULT("RegDeleteKeyA", reg.SubjectOf(hKey, lpSubKey))) {
         return static_cast<LSTATUS>(*error);
     }
-    if (lpSubKey == NULL) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    std::shared_ptr<KeyNode> node;
-    LSTATUS status = reg.ResolveHandle(hKey, node);
-    if (status == ERROR_SUCCESS) {
-        status = reg.Walk(node, lpSubKey, 0, false, node);
-    }
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    if (node->parent == nullptr || !node->children.empty() || (node->samDenied & DELETE)) {
-        return ERROR_ACCESS_DENIED;
-    }
-    reg.Detach(*node);
-    return ERROR_SUCCESS;
+    // The view is the process's own.
+    return DeleteLeaf(reg, hKey, lpSubKey, 0);
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY hKey) {

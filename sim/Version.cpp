@@ -87,6 +87,13 @@ DWORD LocateVersionFile(LPCSTR lptstrFilename, std::string& path) {
                : static_cast<DWORD>(ERROR_FILE_NOT_FOUND);
 }
 
+// The version block of a file that was found, or why there is none.
+DWORD VersionBlockOf(const std::string& path, std::optional<Bytes>& block) {
+    block = Machine::Current().files().GetVersionBlock(path);
+    return block && !block->empty() ? ERROR_SUCCESS
+                                    : static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND);
+}
+
 DWORD WINAPI SimGetFileVersionInfoSizeA(LPCSTR lptstrFilename, LPDWORD lpdwHandle) {
     std::string path;
     DWORD dwError = LocateVersionFile(lptstrFilename, path);
@@ -98,10 +105,7 @@ DWORD WINAPI SimGetFileVersionInfoSizeA(LPCSTR lptstrFilename, LPDWORD lpdwHandl
     }
     std::optional<Bytes> block;
     if (dwError == ERROR_SUCCESS) {
-        block = Machine::Current().files().GetVersionBlock(path);
-        if (!block || block->empty()) {
-            dwError = ERROR_RESOURCE_TYPE_NOT_FOUND;
-        }
+        dwError = VersionBlockOf(path, block);
     }
     if (dwError != ERROR_SUCCESS) {
         SetLastError(dwError);
@@ -119,10 +123,7 @@ BOOL WINAPI SimGetFileVersionInfoA(LPCSTR lptstrFilename, DWORD /*dwHandle*/, DW
     }
     std::optional<Bytes> block;
     if (dwError == ERROR_SUCCESS) {
-        block = Machine::Current().files().GetVersionBlock(path);
-        if (!block || block->empty()) {
-            dwError = ERROR_RESOURCE_TYPE_NOT_FOUND;
-        }
+        dwError = VersionBlockOf(path, block);
     }
     if (dwError != ERROR_SUCCESS) {
         SetLastError(dwError);

@@ -40,6 +40,17 @@ void AskToUnregister(LPCSTR szPath) {
     }
 }
 
+// Starts a file's line: whether it is there. The line is finished here when it is not.
+BOOL LookFor(LPCSTR szPath) {
+    PrintMessage("Looking for: [%s]", szPath);
+    if (GetFileAttributesA(szPath) == INVALID_FILE_ATTRIBUTES) {
+        PrintMessage(" - not found. OK\n");
+        return FALSE;
+    }
+    PrintMessage(" - exists. ");
+    return TRUE;
+}
+
 }  // namespace
 
 void DeleteKorvaneFiles() {
@@ -53,12 +64,9 @@ void DeleteKorvaneFiles() {
         // A directory of at most 260 characters always leaves room here.
         CHAR szPath[520];
         JoinStrings(szPath, sizeof(szPath), {szSystem, "\\", szFileName});
-        PrintMessage("Looking for: [%s]", szPath);
-        if (GetFileAttributesA(szPath) == INVALID_FILE_ATTRIBUTES) {
-            PrintMessage(" - not found. OK\n");
+        if (!LookFor(szPath)) {
             continue;
         }
-        PrintMessage(" - exists. ");
         AskToUnregister(szPath);
         if (DeleteFileA(szPath)) {
             PrintMessage(" deleted ok\n");
@@ -79,12 +87,9 @@ void DeleteKorvaneOSDFiles() {
         CHAR szPath[520];
         JoinStrings(szPath, sizeof(szPath),
                     {szWindows, "\\Downloaded Program Files\\", szFileName});
-        PrintMessage("Looking for: [%s]", szPath);
-        if (GetFileAttributesA(szPath) == INVALID_FILE_ATTRIBUTES) {
-            PrintMessage(" - not found. OK\n");
+        if (!LookFor(szPath)) {
             continue;
         }
-        PrintMessage(" - exists. ");
         if (DeleteFileA(szPath)) {
             PrintMessage("deleted ok\n");
         } else {

@@ -10,19 +10,12 @@
 #include <string>
 
 #include "Machine.h"
+#include "ProcessState.h"
 #include "log/PrintMessage.h"
 #include "platform/RegistryKey.h"
 #include "removal/InstallerDetection.h"
 
 namespace {
-
-void ResetProcessState() {
-    g_bVerbose = TRUE;
-    g_bMsiDetectionDone = FALSE;
-    g_bInstalledByWindowsInstaller = FALSE;
-    g_bRegDeleteKeyExLookedUp = FALSE;
-    g_pfnRegDeleteKeyExA = NULL;
-}
 
 // The whole list is walked: none of the components is the toolkit's.
 void BM_Detection(benchmark::State& state) {

@@ -11,22 +11,12 @@
 #include <vector>
 
 #include "Machine.h"
+#include "ProcessState.h"
 #include "ToolkitInstallation.h"
-#include "log/PrintMessage.h"
-#include "platform/RegistryKey.h"
-#include "removal/InstallerDetection.h"
 
 int KorvaneUninstallMain(int argc, char* argv[]);
 
 namespace {
-
-void ResetProcessState() {
-    g_bVerbose = TRUE;
-    g_bMsiDetectionDone = FALSE;
-    g_bInstalledByWindowsInstaller = FALSE;
-    g_bRegDeleteKeyExLookedUp = FALSE;
-    g_pfnRegDeleteKeyExA = NULL;
-}
 
 void SetFuzzedValue(FuzzedDataProvider& input, sim::Machine& machine, const std::string& key,
                     const char* szName) {

@@ -4,18 +4,6 @@
 
 #include <vector>
 
-#include "log/PrintMessage.h"
-#include "platform/RegistryKey.h"
-#include "removal/InstallerDetection.h"
-
-void ResetProcessState() {
-    g_bVerbose = TRUE;
-    g_bMsiDetectionDone = FALSE;
-    g_bInstalledByWindowsInstaller = FALSE;
-    g_bRegDeleteKeyExLookedUp = FALSE;
-    g_pfnRegDeleteKeyExA = NULL;
-}
-
 int RunProgram(std::initializer_list<std::string> args) {
     std::vector<std::string> storage{"KorvaneUninstall.exe"};
     storage.insert(storage.end(), args.begin(), args.end());

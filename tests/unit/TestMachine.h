@@ -10,11 +10,9 @@
 
 #include "Console.h"
 #include "Machine.h"
+#include "ProcessState.h"
 
 int KorvaneUninstallMain(int argc, char* argv[]);
-
-// Every piece of process-wide state back to its start value.
-void ResetProcessState();
 
 // Runs the program's entry with these arguments after the program name.
 int RunProgram(std::initializer_list<std::string> args);
