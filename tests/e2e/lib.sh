@@ -93,6 +93,15 @@ run_program() {
     run_windows_program "$PROGRAM" "$@"
 }
 
+# An INF sweep that finds none of the toolkit's INF files; the argument is bDeleteOnly.
+inf_sweep_found_nothing() {
+    local name
+    echo "[Info] Checking ManualRunInfUninstall(bDeleteOnly: $1)..."
+    for name in $TOOLKIT_INF_FILES; do
+        echo "Looking for: [$name] - not found. OK"
+    done
+}
+
 # What a machine without the toolkit logs after the banner, with Wine's directories and its
 # browser engine at 6.0.2800.1106.
 clean_machine_log() {

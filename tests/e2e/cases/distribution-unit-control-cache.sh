@@ -7,14 +7,8 @@
 warden_unit="$UNITS_KEY\\$WARDEN_CLSID"
 
 nothing_to_sweep() {
+    inf_sweep_found_nothing TRUE
     cat <<'LOG'
-[Info] Checking ManualRunInfUninstall(bDeleteOnly: TRUE)...
-Looking for: [qlvn2.inf] - not found. OK
-Looking for: [qlvn.inf] - not found. OK
-Looking for: [Korvane.inf] - not found. OK
-Looking for: [warden.inf] - not found. OK
-Looking for: [tm.inf] - not found. OK
-Looking for: [plotra.inf] - not found. OK
 Completed uninstalling distribution unit: {3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}
 => done
 LOG

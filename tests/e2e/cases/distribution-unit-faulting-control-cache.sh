@@ -12,13 +12,9 @@ Started DeleteDistributionUnit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
 	(delete) OSD file: [C:\windows\Downloaded Program Files\qlvn.osd]
 	Going to delete the reg key ...
 Completed DeleteDistributionUnit
-[Info] Checking ManualRunInfUninstall(bDeleteOnly: TRUE)...
-Looking for: [qlvn2.inf] - not found. OK
-Looking for: [qlvn.inf] - not found. OK
-Looking for: [Korvane.inf] - not found. OK
-Looking for: [warden.inf] - not found. OK
-Looking for: [tm.inf] - not found. OK
-Looking for: [plotra.inf] - not found. OK
+LOG
+    inf_sweep_found_nothing TRUE
+    cat <<'LOG'
 Completed uninstalling distribution unit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
 => done
 LOG

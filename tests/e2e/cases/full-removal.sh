@@ -8,7 +8,8 @@ install_toolkit "$E2E_FIXTURES"
 install_unrelated "$E2E_FIXTURES"
 
 expect_exit_zero /log
-expect_stdout <<'LOG'
+{
+    cat <<'LOG'
 Velmor Korvane Uninstall utility.
 Started UninstallKorvane
 IE Version is: 600
@@ -42,22 +43,14 @@ Started DeleteDistributionUnit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
 	(delete) OSD file: [C:\windows\Downloaded Program Files\qlvn.osd]
 	Going to delete the reg key ...
 Completed DeleteDistributionUnit
-[Info] Checking ManualRunInfUninstall(bDeleteOnly: TRUE)...
-Looking for: [qlvn2.inf] - not found. OK
-Looking for: [qlvn.inf] - not found. OK
-Looking for: [Korvane.inf] - not found. OK
-Looking for: [warden.inf] - not found. OK
-Looking for: [tm.inf] - not found. OK
-Looking for: [plotra.inf] - not found. OK
+LOG
+    inf_sweep_found_nothing TRUE
+    cat <<'LOG'
 Completed uninstalling distribution unit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
 Final check and removal ...
-[Info] Checking ManualRunInfUninstall(bDeleteOnly: FALSE)...
-Looking for: [qlvn2.inf] - not found. OK
-Looking for: [qlvn.inf] - not found. OK
-Looking for: [Korvane.inf] - not found. OK
-Looking for: [warden.inf] - not found. OK
-Looking for: [tm.inf] - not found. OK
-Looking for: [plotra.inf] - not found. OK
+LOG
+    inf_sweep_found_nothing FALSE
+    cat <<'LOG'
 [Info] DeleteKorvaneFiles...
 Looking for: [C:\windows\syswow64\vlkorvan.dll] - exists.  asking it to unregister deleted ok
 Looking for: [C:\windows\syswow64\vlwarden.dll] - exists.  asking it to unregister deleted ok
@@ -73,6 +66,7 @@ Looking for: [C:\windows\Downloaded Program Files\qlvn.osd] - not found. OK
 Looking for: [C:\windows\Downloaded Program Files\qlvn2.inf] - not found. OK
 Leaving UninstallKorvane
 LOG
+} | expect_stdout
 expect_toolkit_gone
 expect_unrelated_kept
 unregistered=$(tr -d '\r' <"$DRIVE_C/unregister-calls.log")

@@ -61,13 +61,9 @@ done
 # Nothing there: every row is looked for and passed over.
 new_machine
 run_driver inf-sweep full
-expect_stdout <<'LOG'
-[Info] Checking ManualRunInfUninstall(bDeleteOnly: FALSE)...
-Looking for: [qlvn2.inf] - not found. OK
-Looking for: [qlvn.inf] - not found. OK
-Looking for: [Korvane.inf] - not found. OK
-Looking for: [warden.inf] - not found. OK
-Looking for: [tm.inf] - not found. OK
-Looking for: [plotra.inf] - not found. OK
+{
+    inf_sweep_found_nothing FALSE
+    cat <<'LOG'
 => TRUE
 LOG
+} | expect_stdout
