@@ -102,6 +102,22 @@ inf_sweep_found_nothing() {
     done
 }
 
+# The manual cleanup of a unit that install_distribution_unit registered: its INF section run,
+# its INF and OSD files deleted, its tree removed. The arguments are the unit's CLSID and the
+# names of its INF and OSD files.
+unit_cleaned_up_by_hand() {
+    local inf="C:\\windows\\Downloaded Program Files\\$2"
+    local osd="C:\\windows\\Downloaded Program Files\\$3"
+    printf 'Started DeleteDistributionUnit: %s\n' "$1"
+    printf '\tdistribution has download information registered\n'
+    printf '\tINF file: [%s]\n' "$inf"
+    printf '[Info] Execute command: [%s] returned 0\n' \
+        "rundll32.exe advpack.dll,LaunchINFSection $inf,DefaultUninstall,1"
+    printf '\t(delete) OSD file: [%s]\n' "$osd"
+    printf '\tGoing to delete the reg key ...\n'
+    printf 'Completed DeleteDistributionUnit\n'
+}
+
 # What a machine without the toolkit logs after the banner, with Wine's directories and its
 # browser engine at 6.0.2800.1106.
 clean_machine_log() {

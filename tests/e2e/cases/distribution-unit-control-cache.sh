@@ -57,14 +57,8 @@ Started DeleteInstalledUnit()
 	 found RemoveControlByName, calling ...
 	 on C:\windows\syswow64\vlwarden.dll ... returned: 80070005
 Completed DeleteInstalledUnit(): 80070005
-Started DeleteDistributionUnit: {3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}
-	distribution has download information registered
-	INF file: [C:\windows\Downloaded Program Files\vlwarden.inf]
-[Info] Execute command: [rundll32.exe advpack.dll,LaunchINFSection C:\windows\Downloaded Program Files\vlwarden.inf,DefaultUninstall,1] returned 0
-	(delete) OSD file: [C:\windows\Downloaded Program Files\vlwarden.osd]
-	Going to delete the reg key ...
-Completed DeleteDistributionUnit
 LOG
+    unit_cleaned_up_by_hand "$WARDEN_CLSID" vlwarden.inf vlwarden.osd
     nothing_to_sweep
 } | expect_stdout
 expect_key_gone "$warden_unit"

@@ -4,15 +4,7 @@
 . "$(dirname "$0")/../lib.sh"
 
 expect_manual_cleanup() {
-    cat <<'LOG'
-Started DeleteDistributionUnit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
-	distribution has download information registered
-	INF file: [C:\windows\Downloaded Program Files\qlvn2.inf]
-[Info] Execute command: [rundll32.exe advpack.dll,LaunchINFSection C:\windows\Downloaded Program Files\qlvn2.inf,DefaultUninstall,1] returned 0
-	(delete) OSD file: [C:\windows\Downloaded Program Files\qlvn.osd]
-	Going to delete the reg key ...
-Completed DeleteDistributionUnit
-LOG
+    unit_cleaned_up_by_hand "$KORVAN_CLSID" qlvn2.inf qlvn.osd
     inf_sweep_found_nothing TRUE
     cat <<'LOG'
 Completed uninstalling distribution unit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}

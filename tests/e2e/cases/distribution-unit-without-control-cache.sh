@@ -9,13 +9,9 @@ Uninstalling distribution unit: {3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}
 	It is registered
 Started DeleteInstalledUnit()
 	 **FAILED** to load OCCACHE.DLL
-Started DeleteDistributionUnit: {3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}
-	distribution has download information registered
-	INF file: [C:\windows\Downloaded Program Files\vlwarden.inf]
-[Info] Execute command: [rundll32.exe advpack.dll,LaunchINFSection C:\windows\Downloaded Program Files\vlwarden.inf,DefaultUninstall,1] returned 0
-	(delete) OSD file: [C:\windows\Downloaded Program Files\vlwarden.osd]
-	Going to delete the reg key ...
-Completed DeleteDistributionUnit
+LOG
+    unit_cleaned_up_by_hand "$WARDEN_CLSID" vlwarden.inf vlwarden.osd
+    cat <<'LOG'
 [Info] Checking ManualRunInfUninstall(bDeleteOnly: TRUE)...
 Looking for: [qlvn2.inf] - not found. OK
 Looking for: [qlvn.inf] it exists

@@ -17,13 +17,9 @@ Uninstalling distribution unit: {3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}
 	It is registered
 Started DeleteInstalledUnit()
 	 **FAILED** to load OCCACHE.DLL
-Started DeleteDistributionUnit: {3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}
-	distribution has download information registered
-	INF file: [C:\windows\Downloaded Program Files\vlwarden.inf]
-[Info] Execute command: [rundll32.exe advpack.dll,LaunchINFSection C:\windows\Downloaded Program Files\vlwarden.inf,DefaultUninstall,1] returned 0
-	(delete) OSD file: [C:\windows\Downloaded Program Files\vlwarden.osd]
-	Going to delete the reg key ...
-Completed DeleteDistributionUnit
+LOG
+    unit_cleaned_up_by_hand "$WARDEN_CLSID" vlwarden.inf vlwarden.osd
+    cat <<'LOG'
 [Info] Checking ManualRunInfUninstall(bDeleteOnly: TRUE)...
 Looking for: [qlvn2.inf] it exists
 Looking for: [qlvn.inf] it exists
@@ -36,14 +32,8 @@ Uninstalling distribution unit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
 	It is registered
 Started DeleteInstalledUnit()
 	 **FAILED** to load OCCACHE.DLL
-Started DeleteDistributionUnit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
-	distribution has download information registered
-	INF file: [C:\windows\Downloaded Program Files\qlvn2.inf]
-[Info] Execute command: [rundll32.exe advpack.dll,LaunchINFSection C:\windows\Downloaded Program Files\qlvn2.inf,DefaultUninstall,1] returned 0
-	(delete) OSD file: [C:\windows\Downloaded Program Files\qlvn.osd]
-	Going to delete the reg key ...
-Completed DeleteDistributionUnit
 LOG
+    unit_cleaned_up_by_hand "$KORVAN_CLSID" qlvn2.inf qlvn.osd
     inf_sweep_found_nothing TRUE
     cat <<'LOG'
 Completed uninstalling distribution unit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
