@@ -1,17 +1,26 @@
-# Sourced by every end-to-end case. A case runs the real KorvaneUninstall.exe (win64 build)
-# under Wine in a throwaway prefix copied from the base one, sets the machine up with Wine's own
-# tools and compares what the program prints byte for byte.
+# Sourced by every end-to-end case. A case runs the real KorvaneUninstall.exe of one build
+# under Wine in a throwaway prefix copied from the base one (the 32-bit build as a 32-bit
+# process in WoW64), sets the machine up with Wine's own tools in that build's registry view
+# and compares what the program prints byte for byte. Both builds print the same bytes.
 #
-# From CTest: KORVANE_EXE, E2E_FIXTURES (built fixtures), E2E_WORK (scratch space).
+# From CTest: KORVANE_BUILD (win32 or win64), KORVANE_EXE, E2E_FIXTURES (that build's
+# fixtures), E2E_WORK (scratch space, with what the base-prefix step found out).
 
 set -euo pipefail
 
-: "${KORVANE_EXE:?}" "${E2E_FIXTURES:?}" "${E2E_WORK:?}"
+: "${KORVANE_BUILD:?}" "${KORVANE_EXE:?}" "${E2E_FIXTURES:?}" "${E2E_WORK:?}"
+if [ -f "$E2E_WORK/skip-reason" ]; then
+    echo "SKIP: $(cat "$E2E_WORK/skip-reason")"
+    exit 77
+fi
 export WINEDEBUG=-all
 # No dialogs offering to download Wine's Mono or Gecko.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree=}"
 
+. "$(dirname "${BASH_SOURCE[0]}")/wine.sh"
 . "$(dirname "${BASH_SOURCE[0]}")/toolkit.sh"
+use_wine "$(cat "$E2E_WORK/wine-command")"
+use_build "$KORVANE_BUILD"
 
 CASE_NAME=$(basename "$0" .sh)
 CASE_DIR="$E2E_WORK/cases/$CASE_NAME"
@@ -55,20 +64,22 @@ new_machine() {
 }
 
 wine_in_work() {
-    (cd "$DRIVE_C/work" && wine "$@")
+    (cd "$DRIVE_C/work" && "$WINE" "$@")
 }
 
-# reg add with Wine's own reg.exe; the arguments after the key as reg takes them.
+# reg add with Wine's own reg.exe in the build's view; the arguments after the key as reg
+# takes them.
 reg_add() {
-    wine_in_work reg add "$@" /f >/dev/null 2>&1 || fail "reg add $*"
+    wine_in_work reg add "$@" "$REG_VIEW" /f >/dev/null 2>&1 || fail "reg add $*"
 }
 
-reg_key_exists() {
-    wine_in_work reg query "$1" >/dev/null 2>&1
+# A Linux path as Windows programs in the prefix see it, through drive Z:.
+windows_path() {
+    printf 'Z:%s' "${1//\//\\}"
 }
 
 install_toolkit_msi() {
-    wine_in_work msiexec /i "$(winepath -w "$E2E_FIXTURES/KorvaneToolkit.msi")" /qn \
+    wine_in_work msiexec /i "$(windows_path "$E2E_FIXTURES/KorvaneToolkit.msi")" /qn \
         || fail "msiexec could not install the toolkit package"
     [ -f "$DRIVE_C/Program Files/Korvane/readme.txt" ] || fail "the package installed nothing"
 }
@@ -81,7 +92,7 @@ run_windows_program() {
     mkfifo "$fifo"
     sleep 600 >"$fifo" &
     holder=$!
-    (cd "$DRIVE_C/work" && timeout 120 wine "$@") <"$fifo" >"$CASE_DIR/stdout" \
+    (cd "$DRIVE_C/work" && timeout 120 "$WINE" "$@") <"$fifo" >"$CASE_DIR/stdout" \
         2>"$CASE_DIR/stderr" || rc=$?
     kill "$holder" 2>/dev/null || true
     wait "$holder" 2>/dev/null || true
@@ -178,7 +189,7 @@ expect_key_kept() {
 
 # Installs one of the OCCACHE.DLL stand-ins as the system's control cache.
 install_control_cache() {
-    cp "$E2E_FIXTURES/occache-$1/OCCACHE.dll" "$WINDIR/system32/OCCACHE.DLL"
+    cp "$E2E_FIXTURES/occache-$1/OCCACHE.dll" "$WINDIR/$PROCESS_SYSTEM32/OCCACHE.DLL"
 }
 
 expect_control_cache_calls() {
@@ -227,10 +238,12 @@ expect_unrelated_kept() {
 }
 
 # What the machine holds: registry contents below Software, and every file with its size.
+# The 64-bit view holds the 32-bit one too, under Wow6432Node.
 machine_state() {
     local key
     for key in 'HKLM\Software' 'HKCU\Software'; do
-        wine_in_work reg export "$key" 'C:\state.reg' /y >/dev/null 2>&1 || fail "reg export $key"
+        wine_in_work reg export "$key" 'C:\state.reg' /reg:64 /y >/dev/null 2>&1 \
+            || fail "reg export $key"
         tr -d '\r' <"$DRIVE_C/state.reg"
         rm -f "$DRIVE_C/state.reg"
     done

@@ -1,6 +1,19 @@
 # Puts pieces of the toolkit on a Wine machine the way its own setup and the browser's code
-# download leave them. Sourced by the end-to-end cases and by the demo; needs WINEPREFIX and
-# WINDIR (the prefix's C:\windows on disk).
+# download leave them. Sourced by the end-to-end cases, the demo and the benchmark; needs
+# WINEPREFIX, WINDIR (the prefix's C:\windows on disk), WINE (wine.sh) and a build chosen with
+# use_build.
+
+# What differs between the two builds of the program on 64-bit Windows: the registry view it
+# sees, and the directory its C:\windows\system32 stands for (a 32-bit process is redirected to
+# syswow64), where its system libraries and programs are. The toolkit's own binaries are in
+# syswow64 for both: the program looks for them there.
+use_build() {
+    case $1 in
+        win32) REG_VIEW=/reg:32 PROCESS_SYSTEM32=syswow64 ;;
+        win64) REG_VIEW=/reg:64 PROCESS_SYSTEM32=system32 ;;
+        *) echo "unknown build: $1" >&2; return 1 ;;
+    esac
+}
 
 # The INF files setup leaves in C:\windows\Inf; each one's DefaultUninstall section removes
 # its component key under HKLM\Software\Velmor\Korvane\Components and its marker file in
@@ -24,12 +37,26 @@ component_of_inf() {
     basename "$1" .inf
 }
 
-# Imports registry contents given in REGEDIT4 form on standard input, with one regedit run.
+# Imports registry contents given in REGEDIT4 form on standard input, with one reg run, into
+# the build's view.
 reg_import() {
-    local file="$WINEPREFIX/drive_c/korvane-import.reg"
+    local file="$WINEPREFIX/drive_c/korvane-import.reg" status=0
     { echo "REGEDIT4"; echo; cat; } | sed 's/$/\r/' >"$file"
-    wine regedit /S 'C:\korvane-import.reg' >/dev/null 2>&1
+    "$WINE" reg import 'C:\korvane-import.reg' "$REG_VIEW" >/dev/null 2>&1 || status=$?
     rm -f "$file"
+    [ "$status" -eq 0 ] || echo "reg import $REG_VIEW failed ($status)" >&2
+    return "$status"
+}
+
+# Whether a key exists in the build's view. reg fails alike for a missing key and for a query
+# it rejects, which would make every key look absent: only its own "not found" counts.
+reg_key_exists() {
+    local answer
+    answer=$(LC_ALL=C "$WINE" reg query "$1" "$REG_VIEW" 2>&1) && return 0
+    case $answer in
+        *"Unable to find the specified registry key"*) return 1 ;;
+        *) echo "reg query $1 $REG_VIEW failed: ${answer//$'\r'/}" >&2; exit 1 ;;
+    esac
 }
 
 # An INF file whose DefaultUninstall section removes components: their keys and marker files.
@@ -125,8 +152,8 @@ install_toolkit_units() {
     install_distribution_unit "$KORVAN_CLSID" qlvn2.inf qlvn.osd KorvanUnit qlvn2 qlvn Korvane tm plotra
 }
 
-# The toolkit's libraries and programs in the system directory the program works in (for the
-# 64-bit test build on Wine, syswow64), each library's class registered as its setup left it.
+# The toolkit's libraries and programs in the system directory the program works in
+# (syswow64), each library's class registered as its setup left it.
 readonly TOOLKIT_LIBRARIES="vlkorvan vlwarden vlplotra vltemplo"
 readonly TOOLKIT_PROGRAMS="vlpluser vlplhost vlbroker vlkvuser vlkvhost"
 

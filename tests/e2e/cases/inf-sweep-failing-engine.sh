@@ -4,7 +4,7 @@
 . "$(dirname "$0")/../lib.sh"
 new_machine
 export WINEDLLOVERRIDES="$WINDOWS_SEARCH_ORDER"
-cp "$E2E_FIXTURES/StandInRundll32.exe" "$WINDIR/system32/rundll32.exe"
+cp "$E2E_FIXTURES/StandInRundll32.exe" "$WINDIR/$PROCESS_SYSTEM32/rundll32.exe"
 install_toolkit_inf qlvn.inf
 install_toolkit_inf tm.inf
 

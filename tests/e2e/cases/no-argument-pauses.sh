@@ -5,7 +5,7 @@ new_machine
 
 fifo="$CASE_DIR/keyboard"
 mkfifo "$fifo"
-(cd "$DRIVE_C/work" && exec wine "$PROGRAM") <"$fifo" >"$CASE_DIR/stdout" 2>"$CASE_DIR/stderr" &
+(cd "$DRIVE_C/work" && exec "$WINE" "$PROGRAM") <"$fifo" >"$CASE_DIR/stdout" 2>"$CASE_DIR/stderr" &
 pid=$!
 exec 3>"$fifo"
 

@@ -1,0 +1,44 @@
+# How Wine is started on this machine, and the base prefix the cases, the demo and the
+# benchmark copy. Sourced.
+
+# Sets WINE, the command that starts a Windows program, and WHY_NOT_32BIT, empty when 32-bit
+# programs run here. Where they cannot, Wine's launcher would still try its 32-bit loader
+# first, so the 64-bit loader is started directly. Fails when 32-bit programs cannot run.
+choose_wine() {
+    if WHY_NOT_32BIT=$(bash "$(dirname "${BASH_SOURCE[0]}")/probe-32bit.sh" "$1"); then
+        use_wine wine
+        return 0
+    fi
+    use_wine /usr/lib/wine/wine64
+    return 1
+}
+
+use_wine() {
+    WINE=$1
+    if [ "$WINE" != wine ]; then
+        export WINELOADER=$WINE
+    fi
+}
+
+# The installed Wine, down to the package versions of both architectures.
+installed_wine() {
+    "$WINE" --version
+    dpkg-query -W -f '${Package}:${Architecture} ${Version}\n' 'wine*' 'libwine*' 2>/dev/null | sort
+}
+
+# Makes a new prefix at $1 unless the one there was made by the Wine installed now.
+make_base_prefix() {
+    local prefix=$1 stamp="$1/.korvane-base" wine
+    wine=$(installed_wine)
+    if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$wine" ]; then
+        return 0
+    fi
+    rm -rf "$prefix"
+    mkdir -p "$(dirname "$prefix")"
+    (
+        export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree="
+        "$WINE" wineboot.exe -i >/dev/null 2>&1
+        wineserver -w
+    )
+    printf '%s\n' "$wine" >"$stamp"
+}
