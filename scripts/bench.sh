@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benchmarks, not part of the tests: how the costs grow on the simulated machine (Google
 # Benchmark, optimised build), and the whole removal under Wine against its floor, a minimal
-# program making only the external calls the removal cannot avoid. Each is timed on a fresh
+# program of the same build making only the external calls the removal cannot avoid: the
+# shipped 32-bit build in WoW64, then the 64-bit one. Each is timed on a fresh
 # copy of the demo's sample machine with a persistent wineserver, started before and ended
 # after, so that its start-up and linger are not counted. BENCH_RUNS sets the runs per side.
 set -euo pipefail
@@ -19,24 +20,15 @@ cmake --build --preset native-bench -j"$(nproc)" --target korvane_benchmarks >/d
     --benchmark_out_format=json >/dev/null
 python3 scripts/bench-report.py native "$out/native.json"
 
-echo "== The whole removal under Wine, against its floor"
-cmake --preset win64 >/dev/null
-cmake --build --preset win64 -j"$(nproc)" >/dev/null
-fixtures="$PWD/build/win64/tests/e2e/fixtures"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree="
-./tests/e2e/make-base-prefix.sh "$out/base-prefix"
-
-# The demo's sample machine, once; each run gets a copy of it.
-export WINEPREFIX="$out/sample"
-WINDIR="$WINEPREFIX/drive_c/windows"
+. tests/e2e/wine.sh
 . tests/e2e/toolkit.sh
-rm -rf "$WINEPREFIX"
-cp -a "$out/base-prefix" "$WINEPREFIX"
-mkdir -p "$WINEPREFIX/drive_c/Downloads"
-cp build/win64/KorvaneUninstall.exe "$fixtures/RemovalFloor.exe" "$WINEPREFIX/drive_c/Downloads/"
-install_toolkit "$fixtures"
-install_unrelated "$fixtures"
-wineserver -w
+builds="win32 win64"
+if ! choose_wine "$out"; then
+    echo "== $WHY_NOT_32BIT: the 32-bit build is not timed"
+    builds=win64
+fi
+make_base_prefix "$out/base-prefix"
 
 time_once() {
     local which=$1 program=$2 start end
@@ -45,19 +37,38 @@ time_once() {
     rm -rf "$WINEPREFIX"
     cp -a "$out/sample" "$WINEPREFIX"
     wineserver -p
-    wine cmd /c exit >/dev/null 2>&1
+    "$WINE" cmd /c exit >/dev/null 2>&1
     start=$(date +%s%N)
-    wine "$program" "$@" >/dev/null 2>&1 </dev/null
+    "$WINE" "$program" "$@" >/dev/null 2>&1 </dev/null
     end=$(date +%s%N)
     wineserver -k
     wineserver -w
     echo "$which $((end - start))" >>"$out/wine-times.txt"
 }
 
-rm -f "$out/wine-times.txt"
-for _ in $(seq "${BENCH_RUNS:-5}"); do
-    time_once program 'C:\Downloads\KorvaneUninstall.exe' /log
-    time_once floor 'C:\Downloads\RemovalFloor.exe'
+for build in $builds; do
+    echo "== The whole removal under Wine, against its floor: $build build"
+    use_build "$build"
+    cmake --preset "$build" >/dev/null
+    cmake --build --preset "$build" -j"$(nproc)" >/dev/null
+    fixtures="$PWD/build/$build/tests/e2e/fixtures"
+
+    # The demo's sample machine, once per build; each run gets a copy of it.
+    export WINEPREFIX="$out/sample"
+    WINDIR="$WINEPREFIX/drive_c/windows"
+    rm -rf "$WINEPREFIX"
+    cp -a "$out/base-prefix" "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX/drive_c/Downloads"
+    cp "build/$build/KorvaneUninstall.exe" "$fixtures/RemovalFloor.exe" "$WINEPREFIX/drive_c/Downloads/"
+    install_toolkit "$fixtures"
+    install_unrelated "$fixtures"
+    wineserver -w
+
+    rm -f "$out/wine-times.txt"
+    for _ in $(seq "${BENCH_RUNS:-5}"); do
+        time_once program 'C:\Downloads\KorvaneUninstall.exe' /log
+        time_once floor 'C:\Downloads\RemovalFloor.exe'
+    done
+    python3 scripts/bench-report.py wine "$out/wine-times.txt"
 done
-python3 scripts/bench-report.py wine "$out/wine-times.txt"
-rm -rf "$out/run"
+rm -rf "$out/run" "$out/sample"

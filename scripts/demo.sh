@@ -7,15 +7,24 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/bootstrap.sh
 
-echo "== Building (win64 preset)"
-cmake --preset win64 >/dev/null
-cmake --build --preset win64 -j"$(nproc)" >/dev/null
-fixtures="$PWD/build/win64/tests/e2e/fixtures"
-
 demo="$PWD/build/demo"
+. tests/e2e/wine.sh
+. tests/e2e/toolkit.sh
+# The program users run is the 32-bit one, a 32-bit process in WoW64 on 64-bit Windows.
+build=win32
+if ! choose_wine "$demo"; then
+    echo "== $WHY_NOT_32BIT: showing the 64-bit build instead of the 32-bit one users run"
+    build=win64
+fi
+use_build "$build"
+
+echo "== Building ($build preset)"
+cmake --preset "$build" >/dev/null
+cmake --build --preset "$build" -j"$(nproc)" >/dev/null
+fixtures="$PWD/build/$build/tests/e2e/fixtures"
+
 export WINEPREFIX="$demo/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree="
 WINDIR="$WINEPREFIX/drive_c/windows"
-. tests/e2e/toolkit.sh
 
 list_or_none() {
     if [ -n "$1" ]; then
@@ -26,7 +35,7 @@ list_or_none() {
 }
 
 subkeys() {
-    wine reg query "$1" 2>/dev/null | tr -d '\r' | sed -n 's/^HKEY_LOCAL_MACHINE.*\\//p'
+    "$WINE" reg query "$1" "$REG_VIEW" 2>/dev/null | tr -d '\r' | sed -n 's/^HKEY_LOCAL_MACHINE.*\\//p'
 }
 
 existing() {
@@ -41,7 +50,7 @@ existing() {
 classes() {
     local name present=""
     for name in "$@"; do
-        wine reg query "HKLM\\Software\\Classes\\CLSID\\$(library_clsid "$name")" >/dev/null 2>&1 \
+        reg_key_exists "HKLM\\Software\\Classes\\CLSID\\$(library_clsid "$name")" \
             && present+="$(library_clsid "$name") ($name.dll)"$'\n'
     done
     printf '%s' "${present%$'\n'}"
@@ -75,12 +84,12 @@ show_unrelated() {
 }
 
 echo "== Making a sample machine in build/demo/prefix"
-./tests/e2e/make-base-prefix.sh "$demo/base-prefix"
+make_base_prefix "$demo/base-prefix"
 wineserver -k >/dev/null 2>&1 || true
 rm -rf "$WINEPREFIX"
 cp -a "$demo/base-prefix" "$WINEPREFIX"
 mkdir -p "$WINEPREFIX/drive_c/Downloads"
-cp build/win64/KorvaneUninstall.exe "$WINEPREFIX/drive_c/Downloads/"
+cp "build/$build/KorvaneUninstall.exe" "$WINEPREFIX/drive_c/Downloads/"
 install_toolkit "$fixtures"
 install_unrelated "$fixtures"
 
@@ -89,9 +98,9 @@ show_toolkit
 echo "== Beside it"
 show_unrelated
 
-echo "== Running C:\\Downloads\\KorvaneUninstall.exe /log"
+echo "== Running C:\\Downloads\\KorvaneUninstall.exe /log ($build build)"
 set +e
-wine 'C:\Downloads\KorvaneUninstall.exe' /log </dev/null | tr -d '\r' | sed 's/^/   /'
+"$WINE" 'C:\Downloads\KorvaneUninstall.exe' /log </dev/null | tr -d '\r' | sed 's/^/   /'
 status=${PIPESTATUS[0]}
 set -e
 echo "== Exit code: $status"
