@@ -1,10 +1,14 @@
 #include "Machine.h"
 #include "PlatformTest.h"
 
-std::shared_ptr<void> StartPlatform() {
-    // Shaped like the 64-bit process Wine runs the same cases in.
+std::vector<int> ProcessBitnesses() {
+    return {32, 64};
+}
+
+std::shared_ptr<void> StartPlatform(int nBits) {
+    // Shaped like the 64-bit Windows Wine runs the same cases on.
     sim::Shape shape;
-    shape.b32BitProcess = false;
+    shape.b32BitProcess = nBits == 32;
     shape.windowsDirectory = "C:\\windows";
     return std::make_shared<sim::Machine>(shape);
 }

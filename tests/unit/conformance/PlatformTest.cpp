@@ -22,7 +22,7 @@ void DeleteKeyTree(HKEY hParent, const char* szSubKey) {
 }  // namespace
 
 PlatformTest::PlatformTest() {
-    m_platform = StartPlatform();
+    m_platform = StartPlatform(GetParam());
     DeleteKeyTree(HKEY_CURRENT_USER, kScratchKey);
     EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kScratchKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
                               &m_hScratch, NULL),

@@ -1,5 +1,9 @@
 #include "PlatformTest.h"
 
-std::shared_ptr<void> StartPlatform() {
+std::vector<int> ProcessBitnesses() {
+    return {static_cast<int>(sizeof(void*) * 8)};
+}
+
+std::shared_ptr<void> StartPlatform(int /*nBits*/) {
     return nullptr;
 }

@@ -20,7 +20,7 @@ std::string ScratchPath(const char* szName) {
 
 class RegistryConformance : public PlatformTest {};
 
-TEST_F(RegistryConformance, ValuesReadTheWayTheProgramReadsThem) {
+TEST_P(RegistryConformance, ValuesReadTheWayTheProgramReadsThem) {
     const char szUnterminated[] = "abcd";
     const DWORD dwValue = 0x12345678;
     ASSERT_EQ(RegSetValueExA(Scratch(), "dword", 0, REG_DWORD,
@@ -92,7 +92,7 @@ TEST_F(RegistryConformance, ValuesReadTheWayTheProgramReadsThem) {
               ERROR_FILE_NOT_FOUND);
 }
 
-TEST_F(RegistryConformance, KeysEnumerateSortedAndOnlyLeavesDelete) {
+TEST_P(RegistryConformance, KeysEnumerateSortedAndOnlyLeavesDelete) {
     for (const char* szName : {"child\\grand", "B", "a"}) {
         HKEY hKey;
         ASSERT_EQ(RegCreateKeyExA(Scratch(), szName, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL),
@@ -136,45 +136,69 @@ TEST_F(RegistryConformance, KeysEnumerateSortedAndOnlyLeavesDelete) {
     EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
 }
 
-TEST_F(RegistryConformance, The32BitViewOfSoftwareLivesUnderWow6432Node) {
-    HKEY hKey;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance\\Unit", 0, NULL, 0,
-                              KEY_ALL_ACCESS | KEY_WOW64_32KEY, NULL, &hKey, NULL),
-              ERROR_SUCCESS);
-    RegCloseKey(hKey);
+TEST_P(RegistryConformance, The32BitViewOfSoftwareLivesUnderWow6432Node) {
+    // Asked for explicitly, and by a 32-bit process without asking, HKLM\Software is the
+    // 32-bit view; a 64-bit process sees its own. Physical paths are read in the 64-bit view.
+    const REGSAM samOwn = Is32BitProcess() ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    const REGSAM samOther = Is32BitProcess() ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    for (const REGSAM samWritten : {static_cast<REGSAM>(KEY_WOW64_32KEY), static_cast<REGSAM>(0)}) {
+        const bool b32BitView = samWritten == KEY_WOW64_32KEY || Is32BitProcess();
+        HKEY hKey;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance\\Unit", 0, NULL,
+                                  0, KEY_ALL_ACCESS | samWritten, NULL, &hKey, NULL),
+                  ERROR_SUCCESS);
+        RegCloseKey(hKey);
 
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance", 0, KEY_READ, &hKey),
-              ERROR_FILE_NOT_FOUND);
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\KorvaneConformance\\Unit",
-                            0, KEY_READ, &hKey),
-              ERROR_SUCCESS);
-    RegCloseKey(hKey);
-    // Relative to the 32-bit view of Software, no Wow6432Node in the path.
-    HKEY hSoftware;
-    ASSERT_EQ(
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_READ | KEY_WOW64_32KEY, &hSoftware),
-        ERROR_SUCCESS);
-    EXPECT_EQ(RegOpenKeyExA(hSoftware, "KorvaneConformance\\Unit", 0, KEY_READ, &hKey),
-              ERROR_SUCCESS);
-    RegCloseKey(hKey);
-    RegCloseKey(hSoftware);
+        const LSTATUS statusInWow6432Node =
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\KorvaneConformance\\Unit", 0,
+                          KEY_READ | KEY_WOW64_64KEY, &hKey);
+        EXPECT_EQ(statusInWow6432Node, b32BitView ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
+        if (statusInWow6432Node == ERROR_SUCCESS) {
+            RegCloseKey(hKey);
+        }
+        const LSTATUS statusIn64BitView =
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance", 0,
+                          KEY_READ | KEY_WOW64_64KEY, &hKey);
+        EXPECT_EQ(statusIn64BitView, b32BitView ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS);
+        if (statusIn64BitView == ERROR_SUCCESS) {
+            RegCloseKey(hKey);
+        }
+        // Relative to the 32-bit view of Software, no Wow6432Node in the path.
+        HKEY hSoftware;
+        ASSERT_EQ(
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0,
+                          KEY_READ | (b32BitView ? KEY_WOW64_32KEY : KEY_WOW64_64KEY), &hSoftware),
+            ERROR_SUCCESS);
+        EXPECT_EQ(RegOpenKeyExA(hSoftware, "KorvaneConformance\\Unit", 0, KEY_READ, &hKey),
+                  ERROR_SUCCESS);
+        RegCloseKey(hKey);
+        RegCloseKey(hSoftware);
 
-    EXPECT_EQ(RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance\\Unit", 0, 0),
-              ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance\\Unit",
-                              KEY_WOW64_32KEY, 0),
-              ERROR_SUCCESS);
-    EXPECT_EQ(
-        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance", KEY_WOW64_32KEY, 0),
-        ERROR_SUCCESS);
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\KorvaneConformance", 0,
-                            KEY_READ, &hKey),
-              ERROR_FILE_NOT_FOUND);
+        // Deleted only through the view it is in; without flags, the process's own.
+        const REGSAM samIn = b32BitView ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+        const REGSAM samOut = b32BitView ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+        EXPECT_EQ(
+            RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance\\Unit", samOut, 0),
+            ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance\\Unit",
+                                  samIn == samOwn ? 0 : samIn, 0),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance", samIn, 0),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance", 0,
+                                KEY_READ | samOther, &hKey),
+                  ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance", 0,
+                                KEY_READ | samOwn, &hKey),
+                  ERROR_FILE_NOT_FOUND);
+    }
 }
+
+KORVANE_PLATFORM_SUITE(RegistryConformance);
 
 class FileConformance : public PlatformTest {};
 
-TEST_F(FileConformance, AttributesAndDeletionOfWhatIsNotThere) {
+TEST_P(FileConformance, AttributesAndDeletionOfWhatIsNotThere) {
     SetLastError(0xdeadbeef);
     EXPECT_EQ(GetFileAttributesA(""), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
@@ -196,7 +220,7 @@ TEST_F(FileConformance, AttributesAndDeletionOfWhatIsNotThere) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
-TEST_F(FileConformance, ADirectoryNamedLikeAFileIsThereButDoesNotDelete) {
+TEST_P(FileConformance, ADirectoryNamedLikeAFileIsThereButDoesNotDelete) {
     const std::string directory = ScratchPath("qlvn.inf");
     ASSERT_TRUE(CreateDirectoryA(directory.c_str(), NULL));
     SetLastError(0xdeadbeef);
@@ -212,7 +236,7 @@ TEST_F(FileConformance, ADirectoryNamedLikeAFileIsThereButDoesNotDelete) {
     EXPECT_TRUE(RemoveDirectoryA(directory.c_str()));
 }
 
-TEST_F(FileConformance, AFileOpenWithoutDeleteSharingRefusesDeletion) {
+TEST_P(FileConformance, AFileOpenWithoutDeleteSharingRefusesDeletion) {
     const std::string path = ScratchPath("held.dll");
     HANDLE hFile = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
@@ -232,9 +256,26 @@ TEST_F(FileConformance, AFileOpenWithoutDeleteSharingRefusesDeletion) {
     EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+TEST_P(FileConformance, System32OfA32BitProcessIsSysWow64) {
+    char szWindows[MAX_PATH + 1];
+    ASSERT_GT(GetWindowsDirectoryA(szWindows, sizeof(szWindows)), 0u);
+    const std::string viaSystem32 = std::string(szWindows) + "\\system32\\korvane-conformance.dll";
+    const std::string inSysWow64 = std::string(szWindows) + "\\syswow64\\korvane-conformance.dll";
+    HANDLE hFile = CreateFileA(viaSystem32.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(CloseHandle(hFile));
+
+    EXPECT_EQ(GetFileAttributesA(inSysWow64.c_str()) != INVALID_FILE_ATTRIBUTES, Is32BitProcess());
+    EXPECT_TRUE(DeleteFileA(viaSystem32.c_str()));
+    EXPECT_EQ(GetFileAttributesA(viaSystem32.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+KORVANE_PLATFORM_SUITE(FileConformance);
+
 class DirectoryConformance : public PlatformTest {};
 
-TEST_F(DirectoryConformance, DirectoryCallsAnswerASmallBufferWithTheSizeTheyNeed) {
+TEST_P(DirectoryConformance, DirectoryCallsAnswerASmallBufferWithTheSizeTheyNeed) {
     char szWindows[MAX_PATH + 1];
     const UINT nWindows = GetWindowsDirectoryA(szWindows, sizeof(szWindows));
     ASSERT_GT(nWindows, 0u);
@@ -248,16 +289,18 @@ TEST_F(DirectoryConformance, DirectoryCallsAnswerASmallBufferWithTheSizeTheyNeed
     EXPECT_EQ(GetSystemDirectoryA(szSmall, nSystem + 1), nSystem);
     EXPECT_EQ(GetWindowsDirectoryA(szSmall, 3), nWindows + 1);
 
-    // A 64-bit process on 64-bit Windows.
+    // Either process on 64-bit Windows: the 32-bit one's system32 is only redirected.
     char szWow64[MAX_PATH + 1];
     const UINT nWow64 = GetSystemWow64DirectoryA(szWow64, sizeof(szWow64));
     EXPECT_EQ(Lower(szWow64), Lower(std::string(szWindows) + "\\syswow64"));
     EXPECT_EQ(GetSystemWow64DirectoryA(szSmall, nWow64), nWow64 + 1);
 }
 
+KORVANE_PLATFORM_SUITE(DirectoryConformance);
+
 class ModuleConformance : public PlatformTest {};
 
-TEST_F(ModuleConformance, LibrariesByFullPathAndTheirExports) {
+TEST_P(ModuleConformance, LibrariesByFullPathAndTheirExports) {
     HMODULE hKernel = GetModuleHandleA("kernel32.dll");
     ASSERT_NE(hKernel, nullptr);
     EXPECT_NE(GetProcAddress(hKernel, "GetSystemWow64DirectoryA"), nullptr);
@@ -278,8 +321,10 @@ TEST_F(ModuleConformance, LibrariesByFullPathAndTheirExports) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
 }
 
+KORVANE_PLATFORM_SUITE(ModuleConformance);
+
 TEST(StringConformance, ComparisonAndFormatting) {
-    std::shared_ptr<void> platform = StartPlatform();
+    std::shared_ptr<void> platform = StartPlatform(ProcessBitnesses().front());
     EXPECT_EQ(lstrcmpiA("{5D07C3B9-2E8A-4f61-A4C2-9B3E05D7F1A6}",
                         "{5d07c3b9-2e8a-4F61-a4c2-9b3e05d7f1a6}"),
               0);
