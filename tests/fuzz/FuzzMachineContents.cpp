@@ -1,15 +1,18 @@
 // libFuzzer: the whole program on a machine with the toolkit installed, where the input decides
 // the "SkipMsiCheck" settings, the units' "INF" and "OSD" values (type and bytes) and the
-// installed component ids. The run must end, with exit code 0, and never touch memory it
-// does not own.
+// installed component ids. The run must end with its last line, every line of its log must
+// have a known shape, nothing that is not the toolkit's may change, and no memory it does not
+// own may be touched.
 #include <stddef.h>
 #include <stdint.h>
-#include <stdio.h>
 
 #include <fuzzer/FuzzedDataProvider.h>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "Console.h"
+#include "LogShape.h"
 #include "Machine.h"
 #include "ProcessState.h"
 #include "ToolkitInstallation.h"
@@ -30,14 +33,6 @@ void SetFuzzedValue(FuzzedDataProvider& input, sim::Machine& machine, const std:
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // The log is exercised in full but goes nowhere.
-    if (freopen("/dev/null", "w", stdout) == NULL) {
-        return 1;
-    }
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     FuzzedDataProvider input(pData, nSize);
     sim::Machine machine;
@@ -55,10 +50,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     for (size_t n = input.ConsumeIntegralInRange<size_t>(0, 4); n > 0; --n) {
         machine.installer().components.push_back(input.ConsumeRandomLengthString(64));
     }
+    const std::map<std::string, std::string> othersBefore = NotTheToolkits(machine);
+
     std::string program = "KorvaneUninstall.exe";
     std::string argument = "/log";
     char* argv[] = {program.data(), argument.data(), nullptr};
-    if (KorvaneUninstallMain(2, argv) != 0) {
+    std::string log;
+    {
+        sim::CapturedStdout out;
+        KorvaneUninstallMain(2, argv);
+        log = out.Text();
+    }
+    const bool bRefused = log.find("please use Add/Remove Programs") != std::string::npos;
+    const std::string lastLine = bRefused ? "remove Korvane\n" : "\nLeaving UninstallKorvane\n";
+    if (log.size() < lastLine.size() ||
+        log.compare(log.size() - lastLine.size(), lastLine.size(), lastLine) != 0 ||
+        !MalformedLines(log).empty() || NotTheToolkits(machine) != othersBefore) {
         __builtin_trap();
     }
     return 0;

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -57,6 +58,18 @@ public:
         return text;
     }
 
+    unsigned long long Number() {
+        unsigned long long nNumber = 0;
+        for (size_t nDigits = 1 + Below(12); nDigits > 0; --nDigits) {
+            nNumber = nNumber * 10 + Below(10);
+        }
+        return nNumber;
+    }
+
+    static unsigned long long Capped(unsigned long long nNumber) {
+        return nNumber < 9999999 ? nNumber : 9999999;
+    }
+
     sim::RegValue Value() {
         static const DWORD types[] = {REG_NONE,  REG_SZ,       REG_EXPAND_SZ, REG_BINARY,
                                       REG_DWORD, REG_MULTI_SZ, REG_QWORD,     0x7F};
@@ -72,22 +85,37 @@ public:
         return value;
     }
 
-    sim::Bytes VersionBlock() {
-        sim::Bytes block = sim::VersionBlock(Text(Length(60)), static_cast<WORD>(Below(0x10000)),
-                                             OneIn(2) ? 0x04b0 : static_cast<WORD>(Below(0x10000)));
+    // A browser engine version resource, and the number the program must read from it when
+    // the block is well formed.
+    struct VersionSample {
+        sim::Bytes block;
+        std::optional<int> nExpected;
+    };
+
+    VersionSample VersionBlock() {
+        // Numbers of any width, the first two read as major and minor, each capped at 9999999.
+        const unsigned long long nMajor = Number();
+        const unsigned long long nMinor = Number();
+        const std::string text = std::to_string(nMajor) + (OneIn(2) ? "." : ", ") +
+                                 std::to_string(nMinor) + ".2800.1106";
+        VersionSample sample;
+        sample.block = sim::VersionBlock(text, static_cast<WORD>(Below(0x10000)),
+                                         OneIn(2) ? 0x04b0 : static_cast<WORD>(Below(0x10000)));
         switch (Below(4)) {
             case 0:  // random bytes altogether
-                return sim::BytesOf(Text(Length(400)));
+                sample.block = sim::BytesOf(Text(Length(400)));
+                return sample;
             case 1:  // truncated
-                block.resize(Below(block.size() + 1));
-                return block;
+                sample.block.resize(Below(sample.block.size() + 1));
+                return sample;
             case 2:  // a few bytes changed, lengths and offsets among them
                 for (size_t n = 1 + Below(6); n > 0; --n) {
-                    block[Below(block.size())] = static_cast<BYTE>(Below(256));
+                    sample.block[Below(sample.block.size())] = static_cast<BYTE>(Below(256));
                 }
-                return block;
+                return sample;
             default:
-                return block;
+                sample.nExpected = static_cast<int>(Capped(nMajor) * 100 + Capped(nMinor));
+                return sample;
         }
     }
 
@@ -142,7 +170,8 @@ TEST_F(BadInputTest, RandomMachineContentsNeverBreakTheRunOrItsLog) {
         if (random.OneIn(10)) {
             components.push_back("{8e4f2a6d-19c3-4b7e-9d05-3a6c71e2b840}");
         }
-        files().SetVersionBlock(kWow64Directory + "MSHTML.DLL", random.VersionBlock());
+        const Random::VersionSample version = random.VersionBlock();
+        files().SetVersionBlock(kWow64Directory + "MSHTML.DLL", version.block);
         const auto othersBefore = NotTheToolkits(machine());
 
         std::string log;
@@ -162,6 +191,11 @@ TEST_F(BadInputTest, RandomMachineContentsNeverBreakTheRunOrItsLog) {
         EXPECT_NE(log.find(bRefused ? "remove Korvane\n" : "Leaving UninstallKorvane\n"),
                   std::string::npos)
             << what;
+        if (!bRefused && version.nExpected) {
+            EXPECT_NE(log.find("\nIE Version is: " + std::to_string(*version.nExpected) + "\n"),
+                      std::string::npos)
+                << what;
+        }
         EXPECT_EQ(NotTheToolkits(machine()), othersBefore) << what;
         EXPECT_EQ(registry().OpenHandleCount(), 0u) << what;
         EXPECT_EQ(machine().OpenKernelHandleCount(), 0u) << what;
@@ -174,19 +208,27 @@ TEST_F(BadInputTest, RandomMachineContentsNeverBreakTheRunOrItsLog) {
     RecordProperty("rounds", static_cast<int>(nRounds));
 }
 
-TEST_F(BadInputTest, RandomVersionResourcesAreNeverReadOutOfBounds) {
+TEST_F(BadInputTest, RandomVersionResourcesAreReadWithinBoundsAndWellFormedOnesExactly) {
     const unsigned long nSeed = Setting("KORVANE_FUZZ_SEED", 20261208);
     const unsigned long nBlocks = Setting("KORVANE_FUZZ_ROUNDS", 300) * 10;
     Random random(nSeed);
+    unsigned long nWellFormed = 0;
     for (unsigned long n = 0; n < nBlocks; ++n) {
-        files().SetVersionBlock(kWow64Directory + "MSHTML.DLL", random.VersionBlock());
+        const Random::VersionSample sample = random.VersionBlock();
+        files().SetVersionBlock(kWow64Directory + "MSHTML.DLL", sample.block);
         CMshtmlVersion version;
         const int nVersion = version.GetVersion();
         std::unique_ptr<BYTE[]> block(version.m_pData);
         version.m_pData = NULL;
-        ASSERT_GE(nVersion, 0) << "seed " << nSeed << ", block " << n;
+        if (sample.nExpected) {
+            ASSERT_EQ(nVersion, *sample.nExpected) << "seed " << nSeed << ", block " << n;
+            ++nWellFormed;
+        }
     }
-    printf("bad input: seed %lu, %lu random version blocks read within bounds\n", nSeed, nBlocks);
+    printf(
+        "bad input: seed %lu, %lu random version blocks read within bounds, %lu well-formed ones "
+        "exactly\n",
+        nSeed, nBlocks, nWellFormed);
 }
 
 }  // namespace

@@ -28,22 +28,6 @@ const char* const kLibraries[] = {"vlkorvan.dll", "vlwarden.dll", "vlplotra.dll"
 const char* const kPrograms[] = {"vlpluser.exe", "vlplhost.exe", "vlbroker.exe", "vlkvuser.exe",
                                  "vlkvhost.exe"};
 
-// The names that make a key or a file the toolkit's.
-const char* const kToolkitMarks[] = {
-    "{3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}",
-    "{2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}",
-    "\\Velmor\\Korvane\\Components\\",
-    "\\Classes\\CLSID\\vl",
-    "\\Inf\\qlvn",
-    "\\Inf\\Korvane.inf",
-    "\\Inf\\warden.inf",
-    "\\Inf\\tm.inf",
-    "\\Inf\\plotra.inf",
-    "SysWOW64\\vl",
-    "Downloaded Program Files\\qlvn",
-    "Downloaded Program Files\\vlwarden",
-};
-
 std::string InfCommand(const std::string& path) {
     return "rundll32.exe advpack.dll,LaunchINFSection " + path + ",DefaultUninstall,1";
 }
@@ -62,10 +46,55 @@ void RemovesComponents(sim::Machine& machine, const std::string& infPath,
     machine.processes().OnCommandLine(InfCommand(infPath), outcome);
 }
 
+bool StartsWithIgnoreCase(const std::string& text, const std::string& prefix) {
+    return text.size() >= prefix.size() &&
+           sim::EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
+}
+
+// The registry trees that are the toolkit's, each with everything below it.
+std::vector<std::string> ToolkitTrees() {
+    std::vector<std::string> trees;
+    for (const Unit& unit : kUnits) {
+        trees.push_back(kUnitsKey + unit.szClsid);
+    }
+    for (const char* szLibrary : kLibraries) {
+        trees.push_back(kClassesKey + szLibrary);
+    }
+    return trees;
+}
+
+// The toolkit's files, by exact path: a look-alike beside them is not the toolkit's.
+std::vector<std::string> ToolkitFiles() {
+    std::vector<std::string> files;
+    for (const Unit& unit : kUnits) {
+        files.push_back(kDownloadsDirectory + unit.szInf);
+        files.push_back(kDownloadsDirectory + unit.szOsd);
+    }
+    for (const char* szInf : kInfFiles) {
+        files.push_back(kInfDirectory + szInf);
+    }
+    for (const char* szBinary : kLibraries) {
+        files.push_back(kWow64Directory + szBinary);
+    }
+    for (const char* szBinary : kPrograms) {
+        files.push_back(kWow64Directory + szBinary);
+    }
+    return files;
+}
+
+// Whether a snapshot line (a key, a value as "key\@name", or a file) is the toolkit's.
 bool IsToolkits(const std::string& line) {
-    const std::string upper = sim::Upper(line);
-    for (const char* szMark : kToolkitMarks) {
-        if (upper.find(sim::Upper(szMark)) != std::string::npos) {
+    if (StartsWithIgnoreCase(line, kComponentsKey)) {
+        return true;
+    }
+    for (const std::string& tree : ToolkitTrees()) {
+        if (StartsWithIgnoreCase(line, tree) &&
+            (line.size() == tree.size() || line[tree.size()] == '\\')) {
+            return true;
+        }
+    }
+    for (const std::string& file : ToolkitFiles()) {
+        if (sim::EqualsIgnoreCase(line, file)) {
             return true;
         }
     }
@@ -130,13 +159,17 @@ void InstallToolkit(sim::Machine& machine, const ToolkitOptions& options) {
         files.AddFile(kWow64Directory + szProgram);
     }
 
-    // Beside it: someone else's unit, INF file, library, downloaded files and class.
+    // Beside it: someone else's unit, INF file, library, downloaded files and class, and files
+    // named like the toolkit's.
     registry.SetString(kUnitsKey + "{00000000-1111-2222-3333-444444444444}\\DownloadInformation",
                        "INF", kDownloadsDirectory + "other.inf");
     files.AddFile(kDownloadsDirectory + "other.inf");
     files.AddFile(kDownloadsDirectory + "other.osd");
     files.AddFile(kInfDirectory + "other.inf");
     files.AddFile(kWow64Directory + "other.dll");
+    files.AddFile(kWow64Directory + "vlother.dll");
+    files.AddFile(kInfDirectory + "qlvn3.inf");
+    files.AddFile(kDownloadsDirectory + "qlvn.osd.bak");
     registry.SetString(kClassesKey + "{00000000-AAAA-BBBB-CCCC-DDDDDDDDDDDD}\\InprocServer32", "",
                        kWow64Directory + "other.dll");
 }
