@@ -46,11 +46,8 @@ HRESULT WINAPI SimRemoveControlByName(LPCSTR lpszFile, LPCSTR lpszCLSID, LPCSTR 
             RaiseException(state.dwExceptionCode, 0, 0, NULL);
             break;
         case ControlCacheBehaviour::RaisesAndRecovers:
-            // The library's own handler, further in than any the caller has.
-            try {
-                RaiseException(state.dwExceptionCode, 0, 0, NULL);
-            } catch (const UnhandledStructuredException&) {
-            }
+            RaiseAndRecover(state.dwExceptionCode);
+            RemoveUnit(lpszCLSID);
             return S_OK;
     }
     return E_UNEXPECTED;

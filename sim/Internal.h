@@ -67,12 +67,8 @@ struct Machine::Kernel {
     std::map<uintptr_t, KernelObject> objects;
     uintptr_t nNextHandle = 0x100;
     std::vector<std::string> loadHistory;
-    struct VectoredHandler {
-        uintptr_t nId;
-        PVECTORED_EXCEPTION_HANDLER pfnHandler;
-    };
-    std::vector<VectoredHandler> vectoredHandlers;  // in calling order
-    uintptr_t nNextHandlerId = 0x7000;
+    std::map<std::string, std::vector<std::string>, CaseInsensitiveLess> importSearches;
+    NT_TIB tib;  // of the one thread, with its exception handler chain
     std::map<const void*, size_t> versionBuffers;  // filled by GetFileVersionInfoA, and how far
 
     HMODULE Find(std::string_view path) const;
@@ -82,6 +78,9 @@ struct Machine::Kernel {
     KernelObject* Object(HANDLE hObject);
     bool IsOpenWithoutDeleteSharing(std::string_view path) const;
 };
+
+// A thread's information block as a new thread has it: no exception handler yet.
+void InitialiseThreadInformation(NT_TIB& tib);
 
 // Frees the trampolines the toolkit libraries of the last machine were bound to.
 void ReleaseToolkitLibraryExports();

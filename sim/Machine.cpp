@@ -119,6 +119,7 @@ Machine::Machine(Shape shape) : m_shape(std::move(shape)), m_kernel(std::make_un
         abort();
     }
     g_pCurrent = this;
+    InitialiseThreadInformation(m_kernel->tib);
 
     const std::string& windows = m_shape.windowsDirectory;
     const std::string system32 = windows + "\\system32";
@@ -220,8 +221,9 @@ const std::vector<std::string>& Machine::LoadHistory() const {
     return m_kernel->loadHistory;
 }
 
-size_t Machine::VectoredHandlerCount() const {
-    return m_kernel->vectoredHandlers.size();
+std::vector<std::string> Machine::ImportSearchOf(std::string_view path) const {
+    auto it = m_kernel->importSearches.find(path);
+    return it == m_kernel->importSearches.end() ? std::vector<std::string>() : it->second;
 }
 
 size_t Machine::OpenKernelHandleCount() const {

@@ -221,7 +221,7 @@ struct ProcessRecord {
     DWORD dwCreationFlags = 0;
     BOOL bInheritHandles = FALSE;
     bool bInheritedEnvironment = false;
-    bool bInheritedDirectory = false;
+    std::string currentDirectory;  // as passed to CreateProcessA; empty when inherited
 };
 
 class Processes {
@@ -261,8 +261,9 @@ struct MessageQueue {
 DWORD QueueStatusClassOf(UINT message);
 
 // ---------------------------------------------------------------------------------------------
-// Structured exceptions: RaiseException offers the exception to the vectored handlers; when
-// none takes it, the process would die, and the simulation throws this instead.
+// Structured exceptions: RaiseException offers the exception to the thread's frame-based
+// handlers, innermost first; when none takes it, the process would die, and the simulation
+// throws this instead.
 
 struct UnhandledStructuredException {
     DWORD dwExceptionCode;
@@ -274,7 +275,7 @@ enum class ControlCacheBehaviour {
     SucceedsLeavingUnit,  // S_OK, the tree is left
     Fails,                // hrFailure
     Raises,               // a structured exception, dwExceptionCode
-    RaisesAndRecovers,    // dwExceptionCode, caught by the library itself; then S_OK
+    RaisesAndRecovers,    // dwExceptionCode, handled by the library itself; then as RemovesUnit
 };
 
 struct ControlCacheCall {
@@ -372,9 +373,17 @@ public:
     size_t LoadedModuleCount(std::string_view path) const;  // reference count of a library
     size_t OpenKernelHandleCount() const;                   // files, processes, threads
     const std::vector<std::string>& LoadHistory() const;    // every library file loaded
-    size_t VectoredHandlerCount() const;
+    size_t ExceptionHandlerCount() const;  // frame-based handlers on the thread's chain
     DWORD DefaultDllDirectories() const { return m_dwDefaultDllDirectories; }
     void SetDefaultDllDirectories(DWORD dwFlags) { m_dwDefaultDllDirectories = dwFlags; }
+    // What SetDllDirectoryA last set; unset until it is called.
+    const std::optional<std::string>& DllDirectory() const { return m_dllDirectory; }
+    void SetDllDirectory(std::optional<std::string> directory) {
+        m_dllDirectory = std::move(directory);
+    }
+    // Where the libraries a loaded library imports would be looked for, in order, as its last
+    // load left it; empty for a library never loaded.
+    std::vector<std::string> ImportSearchOf(std::string_view path) const;
 
     DWORD& LastError() { return m_dwLastError; }
 
@@ -394,6 +403,7 @@ private:
     std::optional<std::string> m_windowsReported;
     std::optional<std::string> m_systemReported;
     DWORD m_dwDefaultDllDirectories = 0;
+    std::optional<std::string> m_dllDirectory;
     DWORD m_dwLastError = 0;
     std::unique_ptr<Kernel> m_kernel;
 };
@@ -412,6 +422,10 @@ ModuleImagePtr ToolkitLibraryImage(std::string path, bool bUnregisters = true,
 // its calls is counted in InstallerState::nPlantedCalls.
 ModuleImagePtr PlantedMsiImage();
 ModuleImagePtr EmptyImage(std::string name);
+
+// What a library does that raises an exception and handles it itself, with a frame-based
+// handler of its own that lets execution go on after the raise.
+void RaiseAndRecover(DWORD dwExceptionCode);
 
 // An export of a simulated library.
 template <typename TFunction>

@@ -32,19 +32,35 @@ UINT WINAPI PlantedMsiEnumComponentsA(DWORD iComponentIndex, LPSTR lpComponentBu
     return ERROR_SUCCESS;
 }
 
-std::vector<std::string> SearchDirectories() {
+// The directories a search goes through, in order. It starts in szFirst (the program's
+// directory, or for LOAD_WITH_ALTERED_SEARCH_PATH the loaded library's own).
+std::vector<std::string> SearchDirectories(const std::string& first, bool bAltered) {
     const Machine& machine = Machine::Current();
     const DWORD dwFlags = machine.DefaultDllDirectories();
-    if (dwFlags & LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) {
-        return {machine.shape().applicationDirectory, machine.ProcessSystemDirectory()};
+    if (dwFlags != 0) {
+        std::vector<std::string> directories;
+        if (bAltered || (dwFlags & LOAD_LIBRARY_SEARCH_DEFAULT_DIRS)) {
+            directories.push_back(first);
+        }
+        directories.push_back(machine.ProcessSystemDirectory());
+        return directories;
     }
-    if (dwFlags & LOAD_LIBRARY_SEARCH_SYSTEM32) {
-        return {machine.ProcessSystemDirectory()};
+    // The classic order: first, the directory SetDllDirectoryA named, the system directory, the
+    // Windows directory, then the current directory unless SetDllDirectoryA was called.
+    std::vector<std::string> directories{first};
+    if (machine.DllDirectory() && !machine.DllDirectory()->empty()) {
+        directories.push_back(*machine.DllDirectory());
     }
-    // The classic order: the program's directory, the system directory, the Windows
-    // directory, then the current directory.
-    return {machine.shape().applicationDirectory, machine.ProcessSystemDirectory(),
-            machine.shape().windowsDirectory, machine.shape().currentDirectory};
+    directories.push_back(machine.ProcessSystemDirectory());
+    directories.push_back(machine.shape().windowsDirectory);
+    if (!machine.DllDirectory()) {
+        directories.push_back(machine.shape().currentDirectory);
+    }
+    return directories;
+}
+
+std::vector<std::string> SearchDirectories() {
+    return SearchDirectories(Machine::Current().shape().applicationDirectory, false);
 }
 
 bool HasPath(std::string_view name) {
@@ -74,6 +90,7 @@ ModuleImagePtr Kernel32Image() {
     ModuleImagePtr image = EmptyImage("kernel32.dll");
     image->exports["GetSystemWow64DirectoryA"] = AsFarProc(&GetSystemWow64DirectoryA);
     image->exports["SetDefaultDllDirectories"] = AsFarProc(&SetDefaultDllDirectories);
+    image->exports["SetDllDirectoryA"] = AsFarProc(&SetDllDirectoryA);
     return image;
 }
 
@@ -105,20 +122,18 @@ using sim::Machine;
 
 extern "C" {
 
-HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
+namespace {
+
+HMODULE LoadLibraryWithFlags(const std::string& name, DWORD dwFlags) {
     Machine& machine = Machine::Current();
-    const std::string name = lpLibFileName == NULL ? "" : lpLibFileName;
-    if (auto error = SIM_FAULT("LoadLibraryA", name)) {
-        SetLastError(*error);
-        return NULL;
-    }
     Machine::Kernel& modules = machine.kernel();
     std::string path;
     if (name.empty()) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return NULL;
     }
-    if (sim::HasPath(name)) {
+    const bool bHasPath = sim::HasPath(name);
+    if (bHasPath) {
         path = machine.Redirect(sim::AbsolutePath(name));
     } else {
         if (HMODULE hLoaded = modules.FindByBaseName(name)) {
@@ -137,11 +152,38 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
         return NULL;
     }
     modules.loadHistory.push_back(path);
+    const bool bAltered = bHasPath && (dwFlags & LOAD_WITH_ALTERED_SEARCH_PATH) != 0;
+    modules.importSearches[path] = sim::SearchDirectories(
+        bAltered ? sim::ParentOf(path) : machine.shape().applicationDirectory, bAltered);
     if (HMODULE hLoaded = modules.Find(path)) {
         ++modules.loaded[reinterpret_cast<uintptr_t>(hLoaded)].nReferences;
         return hLoaded;
     }
     return modules.Add(path, image, false);
+}
+
+}  // namespace
+
+HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
+    const std::string name = lpLibFileName == NULL ? "" : lpLibFileName;
+    if (auto error = SIM_FAULT("LoadLibraryA", name)) {
+        SetLastError(*error);
+        return NULL;
+    }
+    return LoadLibraryWithFlags(name, 0);
+}
+
+HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
+    const std::string name = lpLibFileName == NULL ? "" : lpLibFileName;
+    if (auto error = SIM_FAULT("LoadLibraryExA", name)) {
+        SetLastError(*error);
+        return NULL;
+    }
+    if (hFile != NULL || (dwFlags & ~static_cast<DWORD>(LOAD_WITH_ALTERED_SEARCH_PATH)) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return NULL;
+    }
+    return LoadLibraryWithFlags(name, dwFlags);
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
@@ -196,6 +238,17 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
         SetLastError(ERROR_MOD_NOT_FOUND);
     }
     return hModule;
+}
+
+BOOL WINAPI SetDllDirectoryA(LPCSTR lpPathName) {
+    Machine& machine = Machine::Current();
+    if (auto error = SIM_FAULT("SetDllDirectoryA", lpPathName == NULL ? "" : lpPathName)) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    machine.SetDllDirectory(lpPathName == NULL ? std::nullopt
+                                               : std::optional<std::string>(lpPathName));
+    return TRUE;
 }
 
 BOOL WINAPI SetDefaultDllDirectories(DWORD DirectoryFlags) {

@@ -152,6 +152,11 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
         SetLastError(dwLocateError);
         return FALSE;
     }
+    if (lpCurrentDirectory != NULL &&
+        !machine.files().IsDirectory(machine.Redirect(sim::AbsolutePath(lpCurrentDirectory)))) {
+        SetLastError(ERROR_DIRECTORY);
+        return FALSE;
+    }
 
     sim::Processes::Impl& processes = machine.processes().impl();
     sim::ProcessOutcome outcome;
@@ -175,7 +180,7 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
     record.dwCreationFlags = dwCreationFlags;
     record.bInheritHandles = bInheritHandles;
     record.bInheritedEnvironment = lpEnvironment == NULL;
-    record.bInheritedDirectory = lpCurrentDirectory == NULL;
+    record.currentDirectory = lpCurrentDirectory == NULL ? "" : lpCurrentDirectory;
     processes.history.push_back(record);
     processes.table.push_back(sim::RunningProcess{std::move(outcome), 0, false});
 

@@ -157,6 +157,7 @@ static inline HRESULT HRESULT_FROM_WIN32(unsigned long x) {
 #define OPEN_EXISTING 3
 
 // Libraries.
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #define LOAD_LIBRARY_SEARCH_DEFAULT_DIRS 0x00001000
 
@@ -194,9 +195,9 @@ static inline HRESULT HRESULT_FROM_WIN32(unsigned long x) {
 
 // Structured exceptions.
 #define EXCEPTION_NONCONTINUABLE 0x1
-#define EXCEPTION_CONTINUE_SEARCH 0
-#define EXCEPTION_EXECUTE_HANDLER 1
-#define EXCEPTION_CONTINUE_EXECUTION (-1)
+#define EXCEPTION_UNWINDING 0x2
+#define EXCEPTION_EXIT_UNWIND 0x4
+#define EXCEPTION_UNWIND 0x66  // with the target and collided unwind flags
 #define EXCEPTION_ACCESS_VIOLATION ((DWORD)0xC0000005L)
 #define EXCEPTION_BREAKPOINT ((DWORD)0x80000003L)
 #define EXCEPTION_ILLEGAL_INSTRUCTION ((DWORD)0xC000001DL)
@@ -288,12 +289,36 @@ typedef struct _CONTEXT {
     DWORD ContextFlags;
 } CONTEXT, *PCONTEXT;
 
-typedef struct _EXCEPTION_POINTERS {
-    PEXCEPTION_RECORD ExceptionRecord;
-    PCONTEXT ContextRecord;
-} EXCEPTION_POINTERS, *PEXCEPTION_POINTERS;
+typedef enum _EXCEPTION_DISPOSITION {
+    ExceptionContinueExecution,
+    ExceptionContinueSearch,
+    ExceptionNestedException,
+    ExceptionCollidedUnwind
+} EXCEPTION_DISPOSITION;
 
-typedef LONG(CALLBACK* PVECTORED_EXCEPTION_HANDLER)(PEXCEPTION_POINTERS ExceptionInfo);
+typedef EXCEPTION_DISPOSITION(WINAPI* PEXCEPTION_ROUTINE)(struct _EXCEPTION_RECORD* ExceptionRecord,
+                                                          PVOID EstablisherFrame,
+                                                          struct _CONTEXT* ContextRecord,
+                                                          PVOID DispatcherContext);
+
+// The frame-based handlers of a thread, innermost first, as 32-bit Windows keeps them.
+typedef struct _EXCEPTION_REGISTRATION_RECORD {
+    struct _EXCEPTION_REGISTRATION_RECORD* Next;
+    PEXCEPTION_ROUTINE Handler;
+} EXCEPTION_REGISTRATION_RECORD, *PEXCEPTION_REGISTRATION_RECORD;
+
+typedef struct _NT_TIB {
+    struct _EXCEPTION_REGISTRATION_RECORD* ExceptionList;
+    PVOID StackBase;
+    PVOID StackLimit;
+    PVOID SubSystemTib;
+    PVOID FiberData;
+    PVOID ArbitraryUserPointer;
+    struct _NT_TIB* Self;
+} NT_TIB, *PNT_TIB;
+
+// The thread environment block begins with its NT_TIB.
+struct _TEB;
 
 #ifdef __cplusplus
 extern "C" {
@@ -324,16 +349,19 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 BOOL WINAPI CloseHandle(HANDLE hObject);
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
+HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 BOOL WINAPI SetDefaultDllDirectories(DWORD DirectoryFlags);
+BOOL WINAPI SetDllDirectoryA(LPCSTR lpPathName);
 int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2);
 int WINAPI lstrlenA(LPCSTR lpString);
 LPSTR WINAPI lstrcpyA(LPSTR lpString1, LPCSTR lpString2);
 LPSTR WINAPI lstrcatA(LPSTR lpString1, LPCSTR lpString2);
-PVOID WINAPI AddVectoredExceptionHandler(ULONG First, PVECTORED_EXCEPTION_HANDLER Handler);
-ULONG WINAPI RemoveVectoredExceptionHandler(PVOID Handle);
+struct _TEB* NtCurrentTeb(void);
+void WINAPI RtlUnwind(PVOID TargetFrame, PVOID TargetIp, PEXCEPTION_RECORD ExceptionRecord,
+                      PVOID ReturnValue);
 void WINAPI RaiseException(DWORD dwExceptionCode, DWORD dwExceptionFlags, DWORD nNumberOfArguments,
                            const ULONG_PTR* lpArguments);
 

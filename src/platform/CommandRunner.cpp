@@ -43,15 +43,17 @@ DWORD ExecuteCommand(LPCSTR szApplication, LPCSTR szArguments) {
         JoinIntoNew(nCommandLine, {szApplication, " ", szArguments});
 
     // Without an application name Windows would look in this program's directory and the
-    // current directory first: a planted copy there would run as administrator.
+    // current directory first: a planted copy there would run as administrator. The child
+    // starts in the system directory for the same reason: whatever its INF section names by
+    // bare name must not come from where this program was started.
+    CHAR szSystem[MAX_PATH + 1];
     CHAR szProgramPath[520];
     LPCSTR szProgram = szApplication;
-    if (IsBareName(szApplication)) {
-        if (!JoinSystemPath(szApplication, szProgramPath, sizeof(szProgramPath))) {
-            const DWORD dwError = GetLastError();
-            PrintMessage("[Error] Execute command: [%s] failed %d\n", szCommandLine.get(),
-                         static_cast<int>(dwError));
-            return dwError;
+    BOOL bReady = GetSystemDirectoryChecked(szSystem, sizeof(szSystem)) != 0;
+    if (bReady && IsBareName(szApplication)) {
+        bReady = JoinStrings(szProgramPath, sizeof(szProgramPath), {szSystem, "\\", szApplication});
+        if (!bReady) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
         }
         szProgram = szProgramPath;
     }
@@ -63,8 +65,9 @@ DWORD ExecuteCommand(LPCSTR szApplication, LPCSTR szArguments) {
     startupInfo.wShowWindow = SW_SHOW;
     PROCESS_INFORMATION processInfo;
     ZeroMemory(&processInfo, sizeof(processInfo));
-    if (!CreateProcessA(szProgram, szCommandLine.get(), NULL, NULL, FALSE,
-                        CREATE_DEFAULT_ERROR_MODE, NULL, NULL, &startupInfo, &processInfo)) {
+    if (!bReady ||
+        !CreateProcessA(szProgram, szCommandLine.get(), NULL, NULL, FALSE,
+                        CREATE_DEFAULT_ERROR_MODE, NULL, szSystem, &startupInfo, &processInfo)) {
         const DWORD dwError = GetLastError();
         PrintMessage("[Error] Execute command: [%s] failed %d\n", szCommandLine.get(),
                      static_cast<int>(dwError));

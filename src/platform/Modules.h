@@ -19,10 +19,14 @@ TFunction GetProcAddressAs(HMODULE hModule, LPCSTR szProcName) {
         reinterpret_cast<void (*)(void)>(GetProcAddress(hModule, szProcName)));
 }
 
-// Loads a library of the system directory by its full path, never through the search path:
-// this process runs elevated, often from a Downloads folder. NULL on failure, with the error
-// in GetLastError().
+// Loads a library by its full path, never through the search path, so that the libraries it
+// imports come from the system directory rather than from where this elevated process was
+// started (often a Downloads folder). NULL on failure, with the error in GetLastError().
+HMODULE LoadLibraryByPath(LPCSTR szPath);
+
+// The same for a library of the system directory, named by its file name.
 HMODULE LoadSystemLibrary(LPCSTR szFileName);
 
-// Narrows the default library search to the system directory where Windows offers that.
+// Narrows the default library search to the system directory where Windows offers that, and
+// otherwise takes at least the current directory out of it.
 void RestrictLibrarySearchToSystemDirectory();

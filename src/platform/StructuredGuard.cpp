@@ -1,37 +1,78 @@
 #include "platform/StructuredGuard.h"
 
-namespace {
-
-// Faults and traps: error and warning severities. Codes with the customer bit set (C++
-// exceptions, say) and informational ones are a library's own business.
-BOOL IsContainedException(DWORD dwExceptionCode) {
-    return (dwExceptionCode & 0x80000000) != 0 && (dwExceptionCode & 0x20000000) == 0;
-}
-
-}  // namespace
-
 #if defined(_MSC_VER)
 
-namespace {
-
-int FilterException(DWORD dwExceptionCode, PFN_EXCEPTION_FILTER pfnFilter) {
-    if (!IsContainedException(dwExceptionCode)) {
-        return EXCEPTION_CONTINUE_SEARCH;
-    }
-    pfnFilter(dwExceptionCode);
-    return EXCEPTION_EXECUTE_HANDLER;
-}
-
-}  // namespace
-
-BOOL CallWithStructuredGuard(PFN_GUARDED_BODY pfnBody, void* pContext,
-                             PFN_EXCEPTION_FILTER pfnFilter) {
+BOOL CallWithStructuredGuard(PFN_GUARDED_BODY pfnBody, void* pContext, DWORD* pdwExceptionCode) {
     __try {
         pfnBody(pContext);
-    } __except (FilterException(GetExceptionCode(), pfnFilter)) {
+    } __except (*pdwExceptionCode = GetExceptionCode(), EXCEPTION_EXECUTE_HANDLER) {
         return FALSE;
     }
     return TRUE;
+}
+
+#elif defined(_WIN64)
+
+// x64 finds frame handlers through each function's unwind data, which GCC cannot be asked to
+// give a C++ function. KorvaneGuardedCall(pfnBody, pContext, pState) is a frame of its own
+// whose unwind data names StopUnhandledException as its exception handler; pState is kept in
+// the frame, 32 bytes above the home space of the body's arguments.
+extern "C" {
+
+struct GUARD_STATE {
+    DWORD dwExceptionCode;
+};
+
+BOOL KorvaneGuardedCall(PFN_GUARDED_BODY pfnBody, void* pContext, GUARD_STATE* pState);
+void KorvaneGuardedCallResume();
+
+// Reached during the search for a handler, after every frame nearer the fault declined.
+EXCEPTION_DISPOSITION StopUnhandledException(EXCEPTION_RECORD* pRecord, void* pEstablisherFrame,
+                                             CONTEXT* /*pContext*/,
+                                             DISPATCHER_CONTEXT* pDispatcherContext) {
+    if ((pRecord->ExceptionFlags & EXCEPTION_UNWIND) != 0) {
+        return ExceptionContinueSearch;
+    }
+    GUARD_STATE* pState =
+        *reinterpret_cast<GUARD_STATE**>(static_cast<BYTE*>(pEstablisherFrame) + 32);
+    pState->dwExceptionCode = pRecord->ExceptionCode;
+    // Unwinds the frames in between, then resumes in KorvaneGuardedCall returning FALSE.
+    RtlUnwindEx(pEstablisherFrame, reinterpret_cast<void*>(&KorvaneGuardedCallResume), pRecord,
+                NULL, pDispatcherContext->ContextRecord, pDispatcherContext->HistoryTable);
+    return ExceptionContinueSearch;
+}
+
+}  // extern "C"
+
+asm(R"(
+    .text
+    .globl KorvaneGuardedCall
+    .globl KorvaneGuardedCallResume
+    .def KorvaneGuardedCall; .scl 2; .type 32; .endef
+    .seh_proc KorvaneGuardedCall
+KorvaneGuardedCall:
+    subq $56, %rsp
+    .seh_stackalloc 56
+    .seh_endprologue
+    .seh_handler StopUnhandledException, @except
+    movq %r8, 32(%rsp)
+    movq %rcx, %rax
+    movq %rdx, %rcx
+    callq *%rax
+    movl $1, %eax
+KorvaneGuardedCallResume:
+    addq $56, %rsp
+    ret
+    .seh_endproc
+)");
+
+BOOL CallWithStructuredGuard(PFN_GUARDED_BODY pfnBody, void* pContext, DWORD* pdwExceptionCode) {
+    GUARD_STATE state = {0};
+    if (KorvaneGuardedCall(pfnBody, pContext, &state)) {
+        return TRUE;
+    }
+    *pdwExceptionCode = state.dwExceptionCode;
+    return FALSE;
 }
 
 #else
@@ -40,52 +81,54 @@ BOOL CallWithStructuredGuard(PFN_GUARDED_BODY pfnBody, void* pContext,
 
 namespace {
 
-// GCC has no __try: a vectored handler, present only while a guarded body runs, takes the
-// exception on the owning thread and resumes at the point saved before the body started.
+// One guarded call on the thread's chain of exception registrations (x86): the registration
+// comes first, as the system hands it back as the establisher frame.
 struct GUARD_FRAME {
+    EXCEPTION_REGISTRATION_RECORD registration;
     jmp_buf resume;
-    DWORD dwThreadId;
-    PFN_EXCEPTION_FILTER pfnFilter;
-    GUARD_FRAME* pOuter;
+    DWORD dwExceptionCode;
 };
 
-// The innermost guarded body running, or NULL: a vectored handler gets no context of its own.
-GUARD_FRAME* g_pActiveGuard = NULL;
-
-LONG CALLBACK ResumeAfterException(PEXCEPTION_POINTERS pExceptionInfo) {
-    GUARD_FRAME* pFrame = g_pActiveGuard;
-    const DWORD dwExceptionCode = pExceptionInfo->ExceptionRecord->ExceptionCode;
-    if (pFrame == NULL || pFrame->dwThreadId != GetCurrentThreadId() ||
-        !IsContainedException(dwExceptionCode)) {
-        return EXCEPTION_CONTINUE_SEARCH;
+// Reached during the search for a handler, after every registration nearer the fault declined.
+EXCEPTION_DISPOSITION WINAPI StopUnhandledException(EXCEPTION_RECORD* pRecord,
+                                                    void* pEstablisherFrame, CONTEXT* /*pContext*/,
+                                                    void* /*pDispatcherContext*/) {
+    if ((pRecord->ExceptionFlags & EXCEPTION_UNWIND) != 0) {
+        return ExceptionContinueSearch;
     }
-    pFrame->pfnFilter(dwExceptionCode);
+    GUARD_FRAME* pFrame = static_cast<GUARD_FRAME*>(pEstablisherFrame);
+    pFrame->dwExceptionCode = pRecord->ExceptionCode;
+    // The registrations in between run their termination handlers and leave the chain.
+    RtlUnwind(pEstablisherFrame, NULL, pRecord, NULL);
     longjmp(pFrame->resume, 1);
 }
 
+// GCC 12 takes NtCurrentTeb's read relative to the FS segment for an out-of-bounds access.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+NT_TIB* CurrentThreadInformation() {
+    return reinterpret_cast<NT_TIB*>(NtCurrentTeb());
+}
+#pragma GCC diagnostic pop
+
 }  // namespace
 
-BOOL CallWithStructuredGuard(PFN_GUARDED_BODY pfnBody, void* pContext,
-                             PFN_EXCEPTION_FILTER pfnFilter) {
+BOOL CallWithStructuredGuard(PFN_GUARDED_BODY pfnBody, void* pContext, DWORD* pdwExceptionCode) {
+    NT_TIB* pTib = CurrentThreadInformation();
     GUARD_FRAME frame;
-    frame.dwThreadId = GetCurrentThreadId();
-    frame.pfnFilter = pfnFilter;
-    frame.pOuter = g_pActiveGuard;
-    PVOID hHandler = AddVectoredExceptionHandler(1, ResumeAfterException);
-    if (hHandler == NULL) {
-        // Without a handler there is no guard to offer; the call still has to happen.
-        pfnBody(pContext);
-        return TRUE;
+    frame.registration.Next = pTib->ExceptionList;
+    frame.registration.Handler = StopUnhandledException;
+    frame.dwExceptionCode = 0;
+    pTib->ExceptionList = &frame.registration;
+    // Taken with the registration in place, so the jump back has nothing left to unwind.
+    if (setjmp(frame.resume) != 0) {
+        pTib->ExceptionList = frame.registration.Next;
+        *pdwExceptionCode = frame.dwExceptionCode;
+        return FALSE;
     }
-    volatile BOOL bCompleted = FALSE;
-    if (setjmp(frame.resume) == 0) {
-        g_pActiveGuard = &frame;
-        pfnBody(pContext);
-        bCompleted = TRUE;
-    }
-    g_pActiveGuard = frame.pOuter;
-    RemoveVectoredExceptionHandler(hHandler);
-    return bCompleted;
+    pfnBody(pContext);
+    pTib->ExceptionList = frame.registration.Next;
+    return TRUE;
 }
 
 #endif

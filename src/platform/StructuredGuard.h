@@ -3,12 +3,11 @@
 #include <windows.h>
 
 typedef void (*PFN_GUARDED_BODY)(void* pContext);
-typedef void (*PFN_EXCEPTION_FILTER)(DWORD dwExceptionCode);
 
-// Runs pfnBody(pContext) so that a structured exception raised inside it (an access violation
-// in a foreign library, say) does not end the process: pfnFilter is told the exception's code
-// and FALSE is returned. TRUE when the body ran to its end. Exceptions raised anywhere else,
-// and those a library raises for its own handlers (C++ exceptions, debugger notifications),
-// pass by untouched.
-BOOL CallWithStructuredGuard(PFN_GUARDED_BODY pfnBody, void* pContext,
-                             PFN_EXCEPTION_FILTER pfnFilter);
+// Runs pfnBody(pContext) as __try { pfnBody(pContext); } __except (EXCEPTION_EXECUTE_HANDLER)
+// would: a structured exception that the body, and the foreign code it calls, leave unhandled
+// stops here instead of ending the process. The frames in between are unwound, FALSE is
+// returned and the exception's code stored in *pdwExceptionCode. Exceptions the called code
+// handles itself are its own and never come here. TRUE when the body ran to its end. Nothing
+// stays installed after the call.
+BOOL CallWithStructuredGuard(PFN_GUARDED_BODY pfnBody, void* pContext, DWORD* pdwExceptionCode);

@@ -35,17 +35,27 @@ UINT GetWindowsDirectoryChecked(LPSTR szBuffer, UINT nCapacity) {
     return FittingLength(GetWindowsDirectoryA(szBuffer, nCapacity), nCapacity);
 }
 
-BOOL JoinSystemPath(LPCSTR szFileName, LPSTR szPath, UINT nCapacity) {
-    CHAR szDirectory[MAX_PATH + 1];
-    const UINT nResult = GetSystemDirectoryA(szDirectory, sizeof(szDirectory));
+UINT GetSystemDirectoryChecked(LPSTR szBuffer, UINT nCapacity) {
+    const UINT nResult = GetSystemDirectoryA(szBuffer, nCapacity);
     if (nResult == 0) {
         if (GetLastError() == ERROR_SUCCESS) {
             SetLastError(ERROR_PATH_NOT_FOUND);
         }
+        return 0;
+    }
+    if (nResult >= nCapacity) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    return nResult;
+}
+
+BOOL JoinSystemPath(LPCSTR szFileName, LPSTR szPath, UINT nCapacity) {
+    CHAR szDirectory[MAX_PATH + 1];
+    if (GetSystemDirectoryChecked(szDirectory, sizeof(szDirectory)) == 0) {
         return FALSE;
     }
-    if (nResult >= sizeof(szDirectory) ||
-        !JoinStrings(szPath, nCapacity, {szDirectory, "\\", szFileName})) {
+    if (!JoinStrings(szPath, nCapacity, {szDirectory, "\\", szFileName})) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return FALSE;
     }

@@ -10,6 +10,10 @@ UINT GetSystemDirectoryPreferWow64(LPSTR szBuffer, UINT nCapacity);
 // GetWindowsDirectoryA, with a result that does not fit counted as failure (0).
 UINT GetWindowsDirectoryChecked(LPSTR szBuffer, UINT nCapacity);
 
+// GetSystemDirectoryA, with a result that does not fit counted as failure (0) and a reason in
+// GetLastError() for every failure.
+UINT GetSystemDirectoryChecked(LPSTR szBuffer, UINT nCapacity);
+
 // The system directory, "\\" and szFileName composed into szPath. FALSE, with the error in
 // GetLastError(), when the directory cannot be had or the path would not fit.
 BOOL JoinSystemPath(LPCSTR szFileName, LPSTR szPath, UINT nCapacity);

@@ -37,10 +37,6 @@ void RemoveControl(void* pContext) {
                  static_cast<unsigned>(removal.hr));
 }
 
-void LogException(DWORD dwExceptionCode) {
-    PrintMessage("*** EXCEPTION: %08x *****\n", static_cast<unsigned>(dwExceptionCode));
-}
-
 // The unit's key below HKEY_LOCAL_MACHINE, with szSuffix after it.
 BOOL JoinUnitKey(LPSTR szKey, size_t nCapacity, LPCSTR szClsid, LPCSTR szSuffix = "") {
     return JoinStrings(szKey, nCapacity, {g_szDistributionUnitsKey, szClsid, szSuffix});
@@ -78,7 +74,9 @@ HRESULT DeleteInstalledUnit(LPCSTR szPath, LPCSTR szClsid) {
     }
 
     CONTROL_REMOVAL removal = {hControlCache.get(), szPath, szClsid, E_FAIL};
-    if (!CallWithStructuredGuard(RemoveControl, &removal, LogException)) {
+    DWORD dwExceptionCode = 0;
+    if (!CallWithStructuredGuard(RemoveControl, &removal, &dwExceptionCode)) {
+        PrintMessage("*** EXCEPTION: %08x *****\n", static_cast<unsigned>(dwExceptionCode));
         PrintMessage("Continuing after exception in RemoveControlByName()\n");
     }
     hControlCache.reset();

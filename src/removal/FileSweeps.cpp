@@ -17,15 +17,10 @@ void CallDllUnregisterServer(void* pContext) {
     (*static_cast<PFN_DLL_UNREGISTER_SERVER*>(pContext))();
 }
 
-void LogUnregisterException(DWORD dwExceptionCode) {
-    // The line that asked the library is still open.
-    PrintMessage("\n*** EXCEPTION: %08x *****\n", static_cast<unsigned>(dwExceptionCode));
-}
-
 // Lets a library undo its own registration, if it loads and knows how; what it answers is not
 // looked at. A library that crashes doing so must not take the rest of the removal with it.
 void AskToUnregister(LPCSTR szPath) {
-    CUniqueModule hLibrary(LoadLibraryA(szPath));
+    CUniqueModule hLibrary(LoadLibraryByPath(szPath));
     if (!hLibrary) {
         return;
     }
@@ -33,8 +28,11 @@ void AskToUnregister(LPCSTR szPath) {
         GetProcAddressAs<PFN_DLL_UNREGISTER_SERVER>(hLibrary.get(), "DllUnregisterServer");
     if (pfnDllUnregisterServer != NULL) {
         PrintMessage(" asking it to unregister");
+        DWORD dwExceptionCode = 0;
         if (!CallWithStructuredGuard(CallDllUnregisterServer, &pfnDllUnregisterServer,
-                                     LogUnregisterException)) {
+                                     &dwExceptionCode)) {
+            // The line that asked the library is still open.
+            PrintMessage("\n*** EXCEPTION: %08x *****\n", static_cast<unsigned>(dwExceptionCode));
             PrintMessage("Continuing after exception in DllUnregisterServer()");
         }
     }

@@ -58,7 +58,8 @@ TEST_F(CommandRunnerTest, ChildExitCodeIsLoggedAndReturned) {
     EXPECT_EQ(record.dwCreationFlags, static_cast<DWORD>(CREATE_DEFAULT_ERROR_MODE));
     EXPECT_EQ(record.bInheritHandles, FALSE);
     EXPECT_TRUE(record.bInheritedEnvironment);
-    EXPECT_TRUE(record.bInheritedDirectory);
+    // It starts in the system directory, not where this program was started.
+    EXPECT_EQ(record.currentDirectory, "C:\\WINDOWS\\system32");
     STARTUPINFOA expected;
     memset(&expected, 0, sizeof(expected));
     expected.cb = sizeof(STARTUPINFOA);
@@ -114,15 +115,22 @@ TEST_F(CommandRunnerTest, AProgramGivenWithItsPathRunsAsGiven) {
     EXPECT_EQ(ExecuteCommand("C:\\Tools\\cleanup.exe", "/all"), 0u);
     EXPECT_EQ(out.Text(), "[Info] Execute command: [C:\\Tools\\cleanup.exe /all] returned 0\n");
     EXPECT_EQ(machine().processes().History().at(0).applicationName, "C:\\Tools\\cleanup.exe");
+    EXPECT_EQ(machine().processes().History().at(0).currentDirectory, "C:\\WINDOWS\\system32");
 }
 
 TEST_F(CommandRunnerTest, NoSystemDirectoryMeansNoStart) {
+    // Not even of a program given with its path: it would start where this one was started.
+    files().AddFile("C:\\Tools\\cleanup.exe");
     machine().faults().Inject({"GetSystemDirectoryA", ERROR_NOT_ENOUGH_MEMORY});
     sim::CapturedStdout out;
 
     EXPECT_EQ(ExecuteCommand("rundll32.exe", kInfArguments),
               static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
-    EXPECT_EQ(out.Text(), std::string("[Error] Execute command: [") + kInfCommand + "] failed 8\n");
+    EXPECT_EQ(ExecuteCommand("C:\\Tools\\cleanup.exe", "/all"),
+              static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(out.Text(), std::string("[Error] Execute command: [") + kInfCommand +
+                              "] failed 8\n"
+                              "[Error] Execute command: [C:\\Tools\\cleanup.exe /all] failed 8\n");
     EXPECT_TRUE(machine().processes().History().empty());
 }
 

@@ -1,3 +1,5 @@
+#include <stdio.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -122,7 +124,7 @@ protected:
         EXPECT_EQ(registry().OpenHandleCount(), 0u);
         EXPECT_EQ(machine().OpenKernelHandleCount(), 0u);
         EXPECT_EQ(machine().LoadedModuleCount("C:\\WINDOWS\\SysWOW64\\OCCACHE.DLL"), 0u);
-        EXPECT_EQ(machine().VectoredHandlerCount(), 0u);
+        EXPECT_EQ(machine().ExceptionHandlerCount(), 0u);
     }
 };
 
@@ -234,39 +236,55 @@ TEST_F(DistributionUnitTest, ALoadFailureWithoutAnErrorStillCountsAsFailure) {
     EXPECT_EQ(DeleteInstalledUnit(kLibraryPath.c_str(), kWarden), E_FAIL);
 }
 
-TEST_F(DistributionUnitTest, AnExceptionInsideTheControlCacheIsContained) {
-    RegisterUnit(kWarden);
-    InstallControlCache(sim::ControlCacheBehaviour::Raises);
+TEST_F(DistributionUnitTest, AnExceptionTheControlCacheLeavesUnhandledIsContained) {
+    // A fault, and a C++ exception of a library built with another compiler.
+    for (const DWORD dwCode : {EXCEPTION_ACCESS_VIOLATION, 0xE06D7363u}) {
+        Boot(sim::Shape());
+        Reset();
+        RegisterUnit(kWarden);
+        InstallControlCache(sim::ControlCacheBehaviour::Raises);
+        machine().controlCache().dwExceptionCode = dwCode;
+        char szException[64];
+        snprintf(szException, sizeof(szException), "*** EXCEPTION: %08x *****\n", dwCode);
 
-    EXPECT_EQ(Uninstall(), Begin(kWarden) +
-                               "Started DeleteInstalledUnit()\n"
-                               "\t found RemoveControlByName, calling ...\n"
-                               "*** EXCEPTION: c0000005 *****\n"
-                               "Continuing after exception in RemoveControlByName()\n"
-                               "Completed DeleteInstalledUnit(): 80004005\n" +
-                               CleanedUpByHand(kWarden) + End(kWarden));
-    EXPECT_FALSE(registry().KeyExists(kUnits + kWarden));
-    ExpectOtherUnitUntouched();
+        EXPECT_EQ(Uninstall(), Begin(kWarden) +
+                                   "Started DeleteInstalledUnit()\n"
+                                   "\t found RemoveControlByName, calling ...\n" +
+                                   szException +
+                                   "Continuing after exception in RemoveControlByName()\n"
+                                   "Completed DeleteInstalledUnit(): 80004005\n" +
+                                   CleanedUpByHand(kWarden) + End(kWarden));
+        EXPECT_FALSE(registry().KeyExists(kUnits + kWarden));
+        ExpectOtherUnitUntouched();
 
-    // The guard is gone with the call: a later exception is nobody's but the process's.
-    try {
-        RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, NULL);
-        ADD_FAILURE() << "an exception outside the guarded call was swallowed";
-    } catch (const sim::UnhandledStructuredException& e) {
-        EXPECT_EQ(e.dwExceptionCode, EXCEPTION_ACCESS_VIOLATION);
+        // The guard is gone with the call: a later exception is nobody's but the process's.
+        try {
+            RaiseException(dwCode, 0, 0, NULL);
+            ADD_FAILURE() << "an exception outside the guarded call was swallowed";
+        } catch (const sim::UnhandledStructuredException& e) {
+            EXPECT_EQ(e.dwExceptionCode, dwCode);
+        }
     }
 }
 
-TEST_F(DistributionUnitTest, ExceptionsALibraryRaisesForItsOwnHandlersPassTheGuard) {
-    RegisterUnit(kWarden);
-    InstallControlCache(sim::ControlCacheBehaviour::RaisesAndRecovers);
-    for (DWORD dwCode : {0xE06D7363u, DBG_PRINTEXCEPTION_C}) {
+TEST_F(DistributionUnitTest, ExceptionsTheControlCacheHandlesItselfAreItsOwn) {
+    // It probes memory and recovers, throws and catches, or tells a debugger something: then
+    // it finishes its work as if nothing happened.
+    for (const DWORD dwCode : {EXCEPTION_ACCESS_VIOLATION, 0xE06D7363u, DBG_PRINTEXCEPTION_C}) {
+        Boot(sim::Shape());
+        Reset();
+        RegisterUnit(kWarden);
+        InstallControlCache(sim::ControlCacheBehaviour::RaisesAndRecovers);
         machine().controlCache().dwExceptionCode = dwCode;
-        sim::CapturedStdout out;
-        EXPECT_EQ(DeleteInstalledUnit(kLibraryPath.c_str(), kWarden), S_OK);
-        EXPECT_EQ(out.Text(), ControlCacheCalled("00000000")) << std::hex << dwCode;
+
+        EXPECT_EQ(Uninstall(), Begin(kWarden) + ControlCacheCalled("00000000") +
+                                   "\tGoing to delete the reg key ...\n" +
+                                   NoDownloadInformation(kWarden) + End(kWarden))
+            << std::hex << dwCode;
+        EXPECT_FALSE(registry().KeyExists(kUnits + kWarden));
+        EXPECT_FALSE(files().Exists(kInfPath));
+        ExpectOtherUnitUntouched();
     }
-    EXPECT_EQ(machine().VectoredHandlerCount(), 0u);
 }
 
 TEST_F(DistributionUnitTest, AControlCacheWithoutTheExportShowsOnlyOnTheCompletionLine) {

@@ -1,8 +1,11 @@
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "ExpectedLogs.h"
 #include "TestMachine.h"
+#include "ToolkitInstallation.h"
 
 namespace {
 
@@ -73,23 +76,50 @@ TEST_F(EntryTest, SwitchAndPauseMatrixWhenWindowsInstallerBroughtTheToolkit) {
     }
 }
 
-TEST_F(EntryTest, NarrowsTheLibrarySearchToTheSystemDirectory) {
-    files().SetModule("C:\\Users\\Admin\\Downloads\\msi.dll", sim::PlantedMsiImage());
-    sim::CapturedStdout out;
+TEST_F(EntryTest, LibrariesLookForWhatTheyImportOnlyInSystemDirectories) {
+    const std::string kSystem = "C:\\WINDOWS\\SysWOW64";
+    const struct {
+        const char* szWindows;
+        bool bSetDefaultDllDirectories;
+        DWORD dwDefaultDllDirectories;
+        std::optional<std::string> dllDirectory;
+        std::vector<std::string> importSearch;
+    } cases[] = {
+        {"with SetDefaultDllDirectories",
+         true,
+         LOAD_LIBRARY_SEARCH_SYSTEM32,
+         std::nullopt,
+         {kSystem}},
+        // Windows XP SP3 to 7 without KB2533623: beside the library first, and neither this
+        // program's folder nor the current directory.
+        {"without it", false, 0, "", {kSystem, kSystem, "C:\\WINDOWS"}},
+    };
+    for (const auto& c : cases) {
+        sim::Shape shape;
+        shape.currentDirectory = "C:\\work";
+        Boot(shape);
+        if (!c.bSetDefaultDllDirectories) {
+            machine().RemoveSystemExport("kernel32.dll", "SetDefaultDllDirectories");
+        }
+        InstallToolkit(machine());
+        files().SetModule("C:\\Users\\Admin\\Downloads\\msi.dll", sim::PlantedMsiImage());
+        sim::CapturedStdout out;
 
-    EXPECT_EQ(RunProgram({"-q"}), 0);
-    EXPECT_EQ(machine().DefaultDllDirectories(), static_cast<DWORD>(LOAD_LIBRARY_SEARCH_SYSTEM32));
-    EXPECT_EQ(machine().installer().nPlantedCalls, 0u);
-}
-
-TEST_F(EntryTest, RunsOnAWindowsThatCannotNarrowTheSearch) {
-    machine().RemoveSystemExport("kernel32.dll", "SetDefaultDllDirectories");
-    machine().installer().components = {"{8E4F2A6D-19C3-4B7E-9D05-3A6C71E2B840}"};
-    sim::CapturedStdout out;
-
-    EXPECT_EQ(RunProgram({"/log"}), 0);
-    EXPECT_EQ(out.Text(), std::string(kBanner) + kRefusal);
-    EXPECT_EQ(machine().DefaultDllDirectories(), 0u);
+        EXPECT_EQ(RunProgram({"/log"}), 0) << c.szWindows;
+        EXPECT_NE(out.Text().find("\nLeaving UninstallKorvane\n"), std::string::npos)
+            << c.szWindows;
+        EXPECT_EQ(machine().DefaultDllDirectories(), c.dwDefaultDllDirectories) << c.szWindows;
+        EXPECT_EQ(machine().DllDirectory(), c.dllDirectory) << c.szWindows;
+        // msi.dll, version.dll, OCCACHE.DLL and the toolkit's four libraries.
+        const std::set<std::string> loaded(machine().LoadHistory().begin(),
+                                           machine().LoadHistory().end());
+        EXPECT_EQ(loaded.size(), 7u) << c.szWindows;
+        for (const std::string& library : loaded) {
+            EXPECT_EQ(machine().ImportSearchOf(library), c.importSearch)
+                << c.szWindows << ": " << library;
+        }
+        EXPECT_EQ(machine().installer().nPlantedCalls, 0u) << c.szWindows;
+    }
 }
 
 }  // namespace

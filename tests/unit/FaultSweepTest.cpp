@@ -20,6 +20,7 @@ DWORD PlausibleError(const std::string& api) {
     static const std::map<std::string, DWORD> errors = {
         {"DeleteFileA", ERROR_ACCESS_DENIED},
         {"LoadLibraryA", ERROR_MOD_NOT_FOUND},
+        {"LoadLibraryExA", ERROR_MOD_NOT_FOUND},
         {"GetProcAddress", ERROR_PROC_NOT_FOUND},
         {"GetModuleHandleA", ERROR_MOD_NOT_FOUND},
         {"FreeLibrary", ERROR_INVALID_HANDLE},
@@ -30,8 +31,8 @@ DWORD PlausibleError(const std::string& api) {
         {"GetSystemDirectoryA", ERROR_NOT_ENOUGH_MEMORY},
         {"GetSystemWow64DirectoryA", ERROR_NOT_ENOUGH_MEMORY},
         {"GetWindowsDirectoryA", ERROR_NOT_ENOUGH_MEMORY},
-        {"AddVectoredExceptionHandler", ERROR_NOT_ENOUGH_MEMORY},
         {"SetDefaultDllDirectories", ERROR_INVALID_PARAMETER},
+        {"SetDllDirectoryA", ERROR_INVALID_PARAMETER},
         {"GetFileVersionInfoSizeA", ERROR_RESOURCE_TYPE_NOT_FOUND},
         {"GetFileVersionInfoA", ERROR_RESOURCE_TYPE_NOT_FOUND},
         {"VerQueryValueA", ERROR_RESOURCE_TYPE_NOT_FOUND},
@@ -64,13 +65,16 @@ struct MachineSetup {
     ToolkitOptions options;
     sim::ControlCacheBehaviour controlCache;
     bool bStubbornInf;  // C:\WINDOWS\Inf\qlvn.inf refuses deletion, so the full sweep runs it
+    bool bOldLoader;    // Windows before SetDefaultDllDirectories, as XP and Vista are
 };
 
 const MachineSetup kSetups[] = {
     {"control cache removes the units", ToolkitOptions(), sim::ControlCacheBehaviour::RemovesUnit,
-     false},
+     false, false},
     {"control cache refuses, an INF copy in use", ToolkitOptions(),
-     sim::ControlCacheBehaviour::Fails, true},
+     sim::ControlCacheBehaviour::Fails, true, false},
+    {"a loader without SetDefaultDllDirectories", ToolkitOptions(),
+     sim::ControlCacheBehaviour::RemovesUnit, false, true},
 };
 
 class FaultSweepTest : public MachineTest {
@@ -80,6 +84,9 @@ protected:
         machine().controlCache().behaviour = setup.controlCache;
         if (setup.bStubbornInf) {
             files().SetDeleteError(kInfDirectory + "qlvn.inf", ERROR_SHARING_VIOLATION);
+        }
+        if (setup.bOldLoader) {
+            machine().RemoveSystemExport("kernel32.dll", "SetDefaultDllDirectories");
         }
     }
 
@@ -110,7 +117,7 @@ protected:
         EXPECT_NE(run.log.find("Leaving UninstallKorvane\n"), std::string::npos) << what;
         EXPECT_EQ(MalformedLines(run.log), std::vector<std::string>{}) << what;
         EXPECT_EQ(NotTheToolkits(machine()), othersBefore) << what;
-        EXPECT_EQ(machine().VectoredHandlerCount(), 0u) << what;
+        EXPECT_EQ(machine().ExceptionHandlerCount(), 0u) << what;
         if (!Releases(faultedApi)) {
             EXPECT_EQ(registry().OpenHandleCount(), 0u) << what;
             EXPECT_EQ(machine().OpenKernelHandleCount(), 0u) << what;
@@ -127,7 +134,8 @@ protected:
         size_t nDeletions = 0;
         for (const sim::InjectedFault& fault : machine().faults().Injected()) {
             const std::string subject = sim::Upper(fault.subject);
-            if (fault.api == "LoadLibraryA" && subject.find("OCCACHE") != std::string::npos) {
+            const bool bLoad = fault.api == "LoadLibraryA" || fault.api == "LoadLibraryExA";
+            if (bLoad && subject.find("OCCACHE") != std::string::npos) {
                 EXPECT_NE(log.find("\t **FAILED** to load OCCACHE.DLL\n"), std::string::npos)
                     << what;
             }
@@ -143,9 +151,8 @@ protected:
             if (fault.api == "DeleteFileA") {
                 ++nDeletions;
             }
-            const bool bVersionLibrary =
-                (fault.api == "LoadLibraryA" || fault.api == "GetProcAddress") &&
-                subject.find("VERSION.DLL") != std::string::npos;
+            const bool bVersionLibrary = (bLoad || fault.api == "GetProcAddress") &&
+                                         subject.find("VERSION.DLL") != std::string::npos;
             if (fault.api.rfind("GetFileVersionInfo", 0) == 0 || fault.api == "VerQueryValueA" ||
                 bVersionLibrary) {
                 EXPECT_NE(log.find("IE Version is: 0\n"), std::string::npos) << what;
@@ -211,9 +218,10 @@ TEST_F(FaultSweepTest, EveryCallSiteFailsInTurn) {
 }
 
 TEST_F(FaultSweepTest, StructuredExceptionsInsideForeignLibrariesAreContained) {
-    const DWORD codes[] = {EXCEPTION_ACCESS_VIOLATION, EXCEPTION_ILLEGAL_INSTRUCTION,
+    // Faults, and a C++ exception thrown out of a library built with another compiler.
+    const DWORD codes[] = {EXCEPTION_ACCESS_VIOLATION,   EXCEPTION_ILLEGAL_INSTRUCTION,
                            EXCEPTION_INT_DIVIDE_BY_ZERO, EXCEPTION_STACK_OVERFLOW,
-                           EXCEPTION_BREAKPOINT};
+                           EXCEPTION_BREAKPOINT,         0xE06D7363u};
     size_t nRaised = 0;
     for (const DWORD dwCode : codes) {
         // Inside the control cache, for both units.
@@ -229,27 +237,37 @@ TEST_F(FaultSweepTest, StructuredExceptionsInsideForeignLibrariesAreContained) {
                   2u);
         nRaised += 2;
 
-        // Inside each of the toolkit's libraries as it is asked to unregister.
+        // Inside each of the toolkit's libraries as it is asked to unregister, left unhandled,
+        // or handled by the library itself, which then removes its registration as usual.
         for (const char* szLibrary :
              {"vlkorvan.dll", "vlwarden.dll", "vlplotra.dll", "vltemplo.dll"}) {
-            Boot(sim::Shape());
-            MachineSetup setup = kSetups[0];
-            setup.options.faultingLibrary = szLibrary;
-            setup.options.dwLibraryException = dwCode;
-            Install(setup);
-            othersBefore = NotTheToolkits(machine());
-            run = RunWholeProgram();
-            const std::string what = std::string(szLibrary) + " raises " + Hex8(dwCode);
-            ExpectSoundEnd(run, othersBefore, "", what);
-            EXPECT_NE(
-                run.log.find(
+            for (const bool bRecovers : {false, true}) {
+                Boot(sim::Shape());
+                MachineSetup setup = kSetups[0];
+                setup.options.faultingLibrary = szLibrary;
+                setup.options.dwLibraryException = dwCode;
+                setup.options.bLibraryRecovers = bRecovers;
+                Install(setup);
+                othersBefore = NotTheToolkits(machine());
+                run = RunWholeProgram();
+                const std::string what = std::string(szLibrary) +
+                                         (bRecovers ? " raises and handles " : " raises ") +
+                                         Hex8(dwCode);
+                ExpectSoundEnd(run, othersBefore, "", what);
+                const std::string line =
                     "Looking for: [" + kWow64Directory + szLibrary +
-                    "] - exists.  asking it to unregister\n*** EXCEPTION: " + Hex8(dwCode) +
-                    " *****\nContinuing after exception in DllUnregisterServer() deleted ok\n"),
-                std::string::npos)
-                << what;
-            EXPECT_EQ(machine().toolkitLibraries().unregistered.size(), 4u) << what;
-            ++nRaised;
+                    "] - exists.  asking it to unregister" +
+                    (bRecovers
+                         ? std::string()
+                         : "\n*** EXCEPTION: " + Hex8(dwCode) +
+                               " *****\nContinuing after exception in DllUnregisterServer()") +
+                    " deleted ok\n";
+                EXPECT_NE(run.log.find(line), std::string::npos) << what;
+                EXPECT_EQ(machine().toolkitLibraries().unregistered.size(), 4u) << what;
+                const auto left = TheToolkits(machine());
+                EXPECT_EQ(left.count(kClassesKey + szLibrary), bRecovers ? 0u : 1u) << what;
+                ++nRaised;
+            }
         }
     }
     printf(

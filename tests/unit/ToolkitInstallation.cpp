@@ -147,13 +147,15 @@ void InstallToolkit(sim::Machine& machine, const ToolkitOptions& options) {
         registry.SetString(classKey + "\\InprocServer32", "", path);
         const bool bFaults = options.faultingLibrary == szLibrary;
         const DWORD dwException = options.dwLibraryException;
-        files.SetModule(path, sim::ToolkitLibraryImage(
-                                  path, true, [classKey, bFaults, dwException](sim::Machine& m) {
-                                      if (bFaults) {
-                                          RaiseException(dwException, 0, 0, NULL);
-                                      }
-                                      m.registry().DeleteTree(classKey);
-                                  }));
+        const bool bRecovers = options.bLibraryRecovers;
+        files.SetModule(path, sim::ToolkitLibraryImage(path, true, [=](sim::Machine& m) {
+                            if (bFaults && bRecovers) {
+                                sim::RaiseAndRecover(dwException);
+                            } else if (bFaults) {
+                                RaiseException(dwException, 0, 0, NULL);
+                            }
+                            m.registry().DeleteTree(classKey);
+                        }));
     }
     for (const char* szProgram : kPrograms) {
         files.AddFile(kWow64Directory + szProgram);

@@ -19,9 +19,11 @@ inline const std::string kWow64Directory = "C:\\WINDOWS\\SysWOW64\\";
 
 struct ToolkitOptions {
     bool bControlCache = true;  // OCCACHE.DLL present, removing units
-    // When set, this library's DllUnregisterServer raises dwLibraryException.
+    // When set, this library's DllUnregisterServer raises dwLibraryException, and handles it
+    // itself when bLibraryRecovers.
     std::string faultingLibrary;
     DWORD dwLibraryException = EXCEPTION_ACCESS_VIOLATION;
+    bool bLibraryRecovers = false;
 };
 
 void InstallToolkit(sim::Machine& machine, const ToolkitOptions& options = ToolkitOptions());

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# A control cache that crashes inside RemoveControlByName, and one without that export: the
-# program goes on with E_FAIL and the manual cleanup removes the unit.
+# A control cache that crashes inside RemoveControlByName, one that throws a C++ exception of
+# another compiler out of it, and one without that export: the program goes on with E_FAIL and
+# the manual cleanup removes the unit.
 . "$(dirname "$0")/../lib.sh"
 
 expect_manual_cleanup() {
@@ -22,28 +23,32 @@ expect_unit_removed() {
     expect_unrelated_unit_kept
 }
 
-# An access violation inside the call.
-new_machine
-install_toolkit_units
-install_unrelated_unit
-install_control_cache faults
-run_driver unit vlkorvan.dll "$KORVAN_CLSID"
-{
-    cat <<'LOG'
+# An access violation inside the call, and a foreign exception thrown out of it.
+for behaviour_code in faults:c0000005 throws:e06d7363; do
+    new_machine
+    install_toolkit_units
+    install_unrelated_unit
+    install_control_cache "${behaviour_code%:*}"
+    run_driver unit vlkorvan.dll "$KORVAN_CLSID"
+    {
+        cat <<'LOG'
 Uninstalling distribution unit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
 	It is registered
 Started DeleteInstalledUnit()
 	 found RemoveControlByName, calling ...
-*** EXCEPTION: c0000005 *****
+LOG
+        printf '*** EXCEPTION: %s *****\n' "${behaviour_code#*:}"
+        cat <<'LOG'
 Continuing after exception in RemoveControlByName()
 Completed DeleteInstalledUnit(): 80004005
 LOG
-    expect_manual_cleanup
-} | expect_stdout
-expect_control_cache_calls <<'CALLS'
+        expect_manual_cleanup
+    } | expect_stdout
+    expect_control_cache_calls <<'CALLS'
 RemoveControlByName(C:\windows\syswow64\vlkorvan.dll, {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}, NULL, 1, 0)
 CALLS
-expect_unit_removed
+    expect_unit_removed
+done
 
 # No RemoveControlByName: visible only as E_FAIL on the completion line.
 new_machine
