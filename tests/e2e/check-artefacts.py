@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""Reads back what the build put into KorvaneUninstall.exe: machine type, subsystem, the
-imported DLLs (through objdump -p, as a reviewer would), and the resources: exactly one
-manifest holding only the trust information, the version strings, and an icon."""
+"""Reads back what the build put into KorvaneUninstall.exe: machine type, subsystem and its
+version, the flags Windows reads (terminal-server aware, NX, ASLR), no link time, every
+imported function (through objdump -p, as a reviewer would) against those the oldest Windows
+the program is for has, and the resources: exactly one manifest holding only the trust
+information, the version strings, and an icon."""
 import re
 import struct
 import subprocess
@@ -9,7 +11,49 @@ import sys
 import xml.etree.ElementTree as ET
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
-ALLOWED_IMPORTS = {"KERNEL32.DLL", "USER32.DLL", "ADVAPI32.DLL", "MSVCRT.DLL"}
+DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x8000
+
+# Every function the shipped program may import. Each exists on Windows XP SP3: Microsoft
+# documents Windows 2000 Professional as its minimum supported client, or Windows XP where
+# marked; msvcrt.dll is the C runtime Windows XP ships.
+XP_IMPORTS = {
+    "KERNEL32.DLL": {
+        "CloseHandle", "CreateProcessA", "CreateSemaphoreW", "DeleteCriticalSection",
+        "DeleteFileA", "EnterCriticalSection", "FreeLibrary", "GetCurrentThreadId",
+        "GetExitCodeProcess", "GetFileAttributesA", "GetLastError", "GetModuleHandleA",
+        "GetModuleHandleW", "GetProcAddress", "GetStartupInfoA", "GetSystemDirectoryA",
+        "GetWindowsDirectoryA", "InitializeCriticalSection", "IsDBCSLeadByteEx",
+        "LeaveCriticalSection", "LoadLibraryA", "LoadLibraryExA", "MultiByteToWideChar",
+        "RaiseException", "ReleaseSemaphore", "SetLastError", "SetUnhandledExceptionFilter",
+        "Sleep", "TlsAlloc", "TlsFree", "TlsGetValue", "TlsSetValue", "VirtualProtect",
+        "VirtualQuery", "WaitForSingleObject", "WideCharToMultiByte", "lstrcatA", "lstrcmpiA",
+        "lstrcpyA", "lstrlenA",
+        "RtlUnwind",  # Windows XP
+    },
+    "ADVAPI32.DLL": {
+        "RegCloseKey", "RegDeleteKeyA", "RegEnumKeyExA", "RegOpenKeyExA", "RegQueryValueExA",
+    },
+    "USER32.DLL": {
+        "DispatchMessageA", "MsgWaitForMultipleObjects", "PeekMessageA", "TranslateMessage",
+        "wsprintfA",
+    },
+    "MSVCRT.DLL": {
+        "__getmainargs", "__initenv", "__mb_cur_max", "__p__acmdln", "__p__commode",
+        "__p__fmode", "__set_app_type", "__setusermatherr", "_amsg_exit", "_cexit", "_errno",
+        "_initterm", "_iob", "_onexit", "_setjmp3", "abort", "atoi", "calloc", "exit", "fflush",
+        "fprintf", "fputc", "fputs", "free", "fwrite", "getchar", "localeconv", "longjmp",
+        "malloc", "memcpy", "memmove", "memset", "realloc", "setlocale", "signal", "strchr",
+        "strcmp", "strerror", "strlen", "strncmp", "vfprintf", "wcslen",
+    },
+}
+# The 64-bit test build is for Windows XP Professional x64 Edition and later; its exception
+# dispatch and C runtime need these as well.
+X64_IMPORTS = {
+    "KERNEL32.DLL": {"RtlCaptureContext", "RtlLookupFunctionEntry", "RtlUnwindEx",
+                     "RtlVirtualUnwind", "__C_specific_handler"},
+    "MSVCRT.DLL": {"___lc_codepage_func", "___mb_cur_max_func", "__iob_func", "_acmdln",
+                   "_commode", "_fmode"},
+}
 
 
 def fail(message):
@@ -23,10 +67,12 @@ class PeImage:
         pe = struct.unpack_from("<I", data, 0x3C)[0]
         if data[pe:pe + 4] != b"PE\0\0":
             fail("no PE signature")
-        self.machine, nsections, _, _, _, optsize, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
+        self.machine, nsections, self.timestamp, _, _, optsize, _ = struct.unpack_from(
+            "<HHIIIHH", data, pe + 4)
         opt = pe + 24
         self.magic = struct.unpack_from("<H", data, opt)[0]
-        self.subsystem = struct.unpack_from("<H", data, opt + 68)[0]
+        self.subsystem_version = struct.unpack_from("<HH", data, opt + 48)
+        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, opt + 68)
         ddir = opt + (96 if self.magic == 0x10B else 112)
         self.rsrc_rva, self.rsrc_size = struct.unpack_from("<II", data, ddir + 2 * 8)
         self.sections = []
@@ -61,6 +107,22 @@ class PeImage:
         return found
 
 
+def imported_functions(dump):
+    """(DLL, function) pairs of objdump -p's import tables."""
+    pairs, dll = set(), None
+    for line in dump.splitlines():
+        m = re.match(r"\s*DLL Name: (\S+)", line)
+        if m:
+            dll = m.group(1).upper()
+            continue
+        m = re.match(r"\t[0-9a-f]+\s+\d+\s+(\S+)$", line)
+        if dll and m:
+            pairs.add((dll, m.group(1)))
+        elif not line.strip():
+            dll = None
+    return pairs
+
+
 def version_strings(block):
     """Key/value pairs of the StringFileInfo of a VS_VERSIONINFO block."""
     text = block.decode("utf-16-le", errors="replace")
@@ -86,10 +148,24 @@ def check(path, expected_machine):
     if pe.subsystem != 3:
         fail("%s: subsystem %d is not the console" % (path, pe.subsystem))
 
+    if pe.subsystem_version > (5, 1 if expected_machine == 0x14C else 2):
+        fail("%s: subsystem version %d.%02d is newer than Windows XP's" % ((path,) + pe.subsystem_version))
+    flags = DYNAMIC_BASE | NX_COMPAT | TERMINAL_SERVER_AWARE
+    if pe.dll_characteristics & flags != flags:
+        fail("%s: DllCharacteristics %#06x lack ASLR, NX or terminal-server awareness"
+             % (path, pe.dll_characteristics))
+    if pe.timestamp != 0:
+        fail("%s: a link time (%#x) makes two builds differ" % (path, pe.timestamp))
+
     dump = subprocess.run(["objdump", "-p", path], capture_output=True, text=True, check=True).stdout
-    imports = {m.upper() for m in re.findall(r"DLL Name: (\S+)", dump)}
-    if not imports or not imports <= ALLOWED_IMPORTS:
-        fail("%s imports %s" % (path, sorted(imports)))
+    imports = imported_functions(dump)
+    allowed = {dll: set(names) for dll, names in XP_IMPORTS.items()}
+    if expected_machine == 0x8664:
+        for dll, names in X64_IMPORTS.items():
+            allowed[dll] |= names
+    unknown = sorted("%s!%s" % (dll, name) for dll, name in imports if name not in allowed.get(dll, ()))
+    if not imports or unknown:
+        fail("%s imports what Windows XP may lack: %s" % (path, ", ".join(unknown) or "nothing at all"))
 
     res = pe.resources()
     manifests = [(k, v) for k, v in res.items() if k[0] == RT_MANIFEST]
@@ -120,8 +196,9 @@ def check(path, expected_machine):
     icons = [k for k in res if k[0] == RT_ICON]
     if len(groups) != 1 or len(icons) < 2:
         fail("%s: %d icon groups and %d icon images" % (path, len(groups), len(icons)))
-    print("%s: %s, imports %s, version %s, %d icon images" % (
-        path, "PE32+" if pe.magic == 0x20B else "PE32", ", ".join(sorted(imports)),
+    print("%s: %s, subsystem %d.%02d, DllCharacteristics %#06x, %d imports from %s, version %s, %d icon images" % (
+        path, "PE32+" if pe.magic == 0x20B else "PE32", pe.subsystem_version[0], pe.subsystem_version[1],
+        pe.dll_characteristics, len(imports), ", ".join(sorted({dll for dll, _ in imports})),
         strings["fixed"], len(icons)))
 
 
