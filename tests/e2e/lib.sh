@@ -129,6 +129,21 @@ unit_cleaned_up_by_hand() {
     printf 'Completed DeleteDistributionUnit\n'
 }
 
+# The end of a whole removal once the toolkit's libraries are dealt with: each of its programs
+# deleted, and nothing of it left in Downloaded Program Files.
+removal_end() {
+    local name
+    for name in $TOOLKIT_PROGRAMS; do
+        printf 'Looking for: [C:\\windows\\syswow64\\%s.exe] - exists.  deleted ok\n' "$name"
+    done
+    cat <<'LOG'
+[Info] DeleteKorvaneOSDFiles...
+Looking for: [C:\windows\Downloaded Program Files\qlvn.osd] - not found. OK
+Looking for: [C:\windows\Downloaded Program Files\qlvn2.inf] - not found. OK
+Leaving UninstallKorvane
+LOG
+}
+
 # What a machine without the toolkit logs after the banner, with Wine's directories and its
 # browser engine at 6.0.2800.1106.
 clean_machine_log() {

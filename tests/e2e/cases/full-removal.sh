@@ -46,16 +46,8 @@ Looking for: [C:\windows\syswow64\vlkorvan.dll] - exists.  asking it to unregist
 Looking for: [C:\windows\syswow64\vlwarden.dll] - exists.  asking it to unregister deleted ok
 Looking for: [C:\windows\syswow64\vlplotra.dll] - exists.  asking it to unregister deleted ok
 Looking for: [C:\windows\syswow64\vltemplo.dll] - exists.  asking it to unregister deleted ok
-Looking for: [C:\windows\syswow64\vlpluser.exe] - exists.  deleted ok
-Looking for: [C:\windows\syswow64\vlplhost.exe] - exists.  deleted ok
-Looking for: [C:\windows\syswow64\vlbroker.exe] - exists.  deleted ok
-Looking for: [C:\windows\syswow64\vlkvuser.exe] - exists.  deleted ok
-Looking for: [C:\windows\syswow64\vlkvhost.exe] - exists.  deleted ok
-[Info] DeleteKorvaneOSDFiles...
-Looking for: [C:\windows\Downloaded Program Files\qlvn.osd] - not found. OK
-Looking for: [C:\windows\Downloaded Program Files\qlvn2.inf] - not found. OK
-Leaving UninstallKorvane
 LOG
+    removal_end
 } | expect_stdout
 expect_toolkit_gone
 expect_unrelated_kept

@@ -16,7 +16,8 @@ expect_exit_zero /log
 sed -n -e '/^Started DeleteInstalledUnit/,/^Completed DeleteInstalledUnit/p' \
     -e '/^\[Info\] DeleteKorvaneFiles/,$p' "$CASE_DIR/stdout" >"$CASE_DIR/guarded"
 mv "$CASE_DIR/guarded" "$CASE_DIR/stdout"
-expect_stdout <<'LOG'
+{
+    cat <<'LOG'
 Started DeleteInstalledUnit()
 	 found RemoveControlByName, calling ...
 *** EXCEPTION: c0000005 *****
@@ -36,16 +37,9 @@ Looking for: [C:\windows\syswow64\vlplotra.dll] - exists.  asking it to unregist
 *** EXCEPTION: c0000005 *****
 Continuing after exception in DllUnregisterServer() deleted ok
 Looking for: [C:\windows\syswow64\vltemplo.dll] - exists.  asking it to unregister deleted ok
-Looking for: [C:\windows\syswow64\vlpluser.exe] - exists.  deleted ok
-Looking for: [C:\windows\syswow64\vlplhost.exe] - exists.  deleted ok
-Looking for: [C:\windows\syswow64\vlbroker.exe] - exists.  deleted ok
-Looking for: [C:\windows\syswow64\vlkvuser.exe] - exists.  deleted ok
-Looking for: [C:\windows\syswow64\vlkvhost.exe] - exists.  deleted ok
-[Info] DeleteKorvaneOSDFiles...
-Looking for: [C:\windows\Downloaded Program Files\qlvn.osd] - not found. OK
-Looking for: [C:\windows\Downloaded Program Files\qlvn2.inf] - not found. OK
-Leaving UninstallKorvane
 LOG
+    removal_end
+} | expect_stdout
 # The units went by hand; every library was asked and deleted. The two that were cut off kept
 # their registration; the one that handled its own fault removed it.
 expect_key_gone "$UNITS_KEY\\$WARDEN_CLSID"

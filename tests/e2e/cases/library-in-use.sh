@@ -16,21 +16,18 @@ done
 
 expect_exit_zero /log
 kill "$holder" 2>/dev/null || true
-sed -n '/^\[Info\] DeleteKorvaneFiles/,/^\[Info\] DeleteKorvaneOSDFiles/p' "$CASE_DIR/stdout" >"$CASE_DIR/sweep"
+sed -n '/^\[Info\] DeleteKorvaneFiles/,$p' "$CASE_DIR/stdout" >"$CASE_DIR/sweep"
 mv "$CASE_DIR/sweep" "$CASE_DIR/stdout"
-expect_stdout <<'LOG'
+{
+    cat <<'LOG'
 [Info] DeleteKorvaneFiles...
 Looking for: [C:\windows\syswow64\vlkorvan.dll] - exists.  asking it to unregister deleted ok
 Looking for: [C:\windows\syswow64\vlwarden.dll] - exists.  asking it to unregister deleted ok
 Looking for: [C:\windows\syswow64\vlplotra.dll] - exists.  asking it to unregister delete failed: 00000020
 Looking for: [C:\windows\syswow64\vltemplo.dll] - exists.  asking it to unregister deleted ok
-Looking for: [C:\windows\syswow64\vlpluser.exe] - exists.  deleted ok
-Looking for: [C:\windows\syswow64\vlplhost.exe] - exists.  deleted ok
-Looking for: [C:\windows\syswow64\vlbroker.exe] - exists.  deleted ok
-Looking for: [C:\windows\syswow64\vlkvuser.exe] - exists.  deleted ok
-Looking for: [C:\windows\syswow64\vlkvhost.exe] - exists.  deleted ok
-[Info] DeleteKorvaneOSDFiles...
 LOG
+    removal_end
+} | expect_stdout
 expect_file_kept "$WINDIR/syswow64/vlplotra.dll"
 expect_key_gone "HKLM\\Software\\Classes\\CLSID\\$(library_clsid vlplotra)"
 expect_file_gone "$WINDIR/syswow64/vltemplo.dll"
