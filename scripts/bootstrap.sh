@@ -8,6 +8,7 @@ packages=(
     g++-mingw-w64-i686 g++-mingw-w64-x86-64
     wine wine64 wixl
     clang libclang-rt-14-dev
+    osslsigncode openssl
 )
 command -v python3 >/dev/null 2>&1 || packages+=(python3)
 # The shipped program is 32-bit: Wine runs it in WoW64 with its 32-bit half.
