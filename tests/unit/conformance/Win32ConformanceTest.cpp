@@ -136,47 +136,45 @@ TEST_P(RegistryConformance, KeysEnumerateSortedAndOnlyLeavesDelete) {
     EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
 }
 
+// Whether HKLM\szSubKey opens with these access rights; the key is closed again.
+LSTATUS OpenMachineKey(LPCSTR szSubKey, REGSAM samDesired) {
+    HKEY hKey;
+    const LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, szSubKey, 0, samDesired, &hKey);
+    if (status == ERROR_SUCCESS) {
+        RegCloseKey(hKey);
+    }
+    return status;
+}
+
 TEST_P(RegistryConformance, The32BitViewOfSoftwareLivesUnderWow6432Node) {
     // Asked for explicitly, and by a 32-bit process without asking, HKLM\Software is the
     // 32-bit view; a 64-bit process sees its own. Physical paths are read in the 64-bit view.
     const REGSAM samOwn = Is32BitProcess() ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
-    const REGSAM samOther = Is32BitProcess() ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
     for (const REGSAM samWritten : {static_cast<REGSAM>(KEY_WOW64_32KEY), static_cast<REGSAM>(0)}) {
         const bool b32BitView = samWritten == KEY_WOW64_32KEY || Is32BitProcess();
+        const REGSAM samIn = b32BitView ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+        const REGSAM samOut = b32BitView ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
         HKEY hKey;
         ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance\\Unit", 0, NULL,
                                   0, KEY_ALL_ACCESS | samWritten, NULL, &hKey, NULL),
                   ERROR_SUCCESS);
         RegCloseKey(hKey);
 
-        const LSTATUS statusInWow6432Node =
-            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\KorvaneConformance\\Unit", 0,
-                          KEY_READ | KEY_WOW64_64KEY, &hKey);
-        EXPECT_EQ(statusInWow6432Node, b32BitView ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
-        if (statusInWow6432Node == ERROR_SUCCESS) {
-            RegCloseKey(hKey);
-        }
-        const LSTATUS statusIn64BitView =
-            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance", 0,
-                          KEY_READ | KEY_WOW64_64KEY, &hKey);
-        EXPECT_EQ(statusIn64BitView, b32BitView ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS);
-        if (statusIn64BitView == ERROR_SUCCESS) {
-            RegCloseKey(hKey);
-        }
+        EXPECT_EQ(OpenMachineKey("Software\\Wow6432Node\\KorvaneConformance\\Unit",
+                                 KEY_READ | KEY_WOW64_64KEY),
+                  b32BitView ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(OpenMachineKey("Software\\KorvaneConformance", KEY_READ | KEY_WOW64_64KEY),
+                  b32BitView ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS);
         // Relative to the 32-bit view of Software, no Wow6432Node in the path.
         HKEY hSoftware;
-        ASSERT_EQ(
-            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0,
-                          KEY_READ | (b32BitView ? KEY_WOW64_32KEY : KEY_WOW64_64KEY), &hSoftware),
-            ERROR_SUCCESS);
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_READ | samIn, &hSoftware),
+                  ERROR_SUCCESS);
         EXPECT_EQ(RegOpenKeyExA(hSoftware, "KorvaneConformance\\Unit", 0, KEY_READ, &hKey),
                   ERROR_SUCCESS);
         RegCloseKey(hKey);
         RegCloseKey(hSoftware);
 
         // Deleted only through the view it is in; without flags, the process's own.
-        const REGSAM samIn = b32BitView ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
-        const REGSAM samOut = b32BitView ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
         EXPECT_EQ(
             RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance\\Unit", samOut, 0),
             ERROR_FILE_NOT_FOUND);
@@ -185,12 +183,10 @@ TEST_P(RegistryConformance, The32BitViewOfSoftwareLivesUnderWow6432Node) {
                   ERROR_SUCCESS);
         EXPECT_EQ(RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance", samIn, 0),
                   ERROR_SUCCESS);
-        EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance", 0,
-                                KEY_READ | samOther, &hKey),
-                  ERROR_FILE_NOT_FOUND);
-        EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\KorvaneConformance", 0,
-                                KEY_READ | samOwn, &hKey),
-                  ERROR_FILE_NOT_FOUND);
+        for (const REGSAM samView : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+            EXPECT_EQ(OpenMachineKey("Software\\KorvaneConformance", KEY_READ | samView),
+                      ERROR_FILE_NOT_FOUND);
+        }
     }
 }
 
