@@ -11,7 +11,7 @@ import sys
 import xml.etree.ElementTree as ET
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
-DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x8000
+DYNAMIC_BASE, NX_COMPAT, NO_SEH, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x0400, 0x8000
 
 # Every function the shipped program may import. Each exists on Windows XP SP3: Microsoft
 # documents Windows 2000 Professional as its minimum supported client, or Windows XP where
@@ -75,6 +75,7 @@ class PeImage:
         self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, opt + 68)
         ddir = opt + (96 if self.magic == 0x10B else 112)
         self.rsrc_rva, self.rsrc_size = struct.unpack_from("<II", data, ddir + 2 * 8)
+        self.load_config_rva, self.load_config_size = struct.unpack_from("<II", data, ddir + 10 * 8)
         self.sections = []
         sec = opt + optsize
         for i in range(nsections):
@@ -154,6 +155,14 @@ def check(path, expected_machine):
     if pe.dll_characteristics & flags != flags:
         fail("%s: DllCharacteristics %#06x lack ASLR, NX or terminal-server awareness"
              % (path, pe.dll_characteristics))
+    if expected_machine == 0x14C:
+        # The guard around foreign calls puts a handler of this image on the exception chain:
+        # Windows refuses it in an image marked NO_SEH or one whose SafeSEH table lacks it.
+        if pe.dll_characteristics & NO_SEH:
+            fail("%s: marked NO_SEH, so the guard's exception handler would be refused" % path)
+        if pe.load_config_size >= 0x48 and struct.unpack_from(
+                "<I", data, pe.offset(pe.load_config_rva) + 0x44)[0] != 0:
+            fail("%s: a SafeSEH table, which does not list the guard's exception handler" % path)
     if pe.timestamp != 0:
         fail("%s: a link time (%#x) makes two builds differ" % (path, pe.timestamp))
 
