@@ -52,7 +52,8 @@ new_machine() {
     end_machine
     rm -rf "$CASE_DIR"
     mkdir -p "$CASE_DIR"
-    cp -a "$E2E_WORK/base-prefix" "$CASE_DIR/prefix"
+    mkdir "$CASE_DIR/prefix"
+    cp -a "$E2E_WORK/base-prefix/." "$CASE_DIR/prefix/"
     export WINEPREFIX="$CASE_DIR/prefix"
     DRIVE_C="$WINEPREFIX/drive_c"
     WINDIR="$DRIVE_C/windows"

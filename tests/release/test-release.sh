@@ -79,9 +79,14 @@ def blanked(data):
 sys.exit(len(signed) <= len(unsigned) or blanked(signed) != blanked(unsigned))
 PY
 python3 "$source/tests/e2e/check-artefacts.py" "$signed" i386 >/dev/null || fail "the signed program's artefacts"
-# The signed program still removes the toolkit, with the same log.
+# The signed program still removes the toolkit, with the same log; in a work directory of its
+# own, beside the end-to-end cases that may be running now.
+mkdir "$work/e2e"
+ln -s "$e2e_work/base-prefix" "$work/e2e/base-prefix"
+cp "$e2e_work/wine-command" "$work/e2e/"
+[ ! -f "$e2e_work/skip-reason" ] || cp "$e2e_work/skip-reason" "$work/e2e/"
 status=0
-KORVANE_BUILD=win32 KORVANE_EXE="$signed" E2E_FIXTURES="$fixtures" E2E_WORK="$e2e_work" \
+KORVANE_BUILD=win32 KORVANE_EXE="$signed" E2E_FIXTURES="$fixtures" E2E_WORK="$work/e2e" \
     bash "$source/tests/e2e/cases/full-removal.sh" || status=$?
 case $status in
     0) echo "the signed program passes full-removal under Wine" ;;
