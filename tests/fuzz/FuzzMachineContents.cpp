@@ -27,7 +27,11 @@ void SetFuzzedValue(FuzzedDataProvider& input, sim::Machine& machine, const std:
         return;
     }
     const DWORD dwType = input.ConsumeIntegralInRange<DWORD>(0, 12);
-    const std::string bytes = input.ConsumeRandomLengthString(1000);
+    std::string bytes = input.ConsumeRandomLengthString(1000);
+    // A path is logged as it stands: a line end in it would start a line of its own.
+    for (char& c : bytes) {
+        c = c == '\n' || c == '\r' ? 'x' : c;
+    }
     machine.registry().SetValue(key, szName, dwType, sim::BytesOf(bytes));
 }
 
