@@ -32,7 +32,7 @@ UINT WINAPI PlantedMsiEnumComponentsA(DWORD iComponentIndex, LPSTR lpComponentBu
     return ERROR_SUCCESS;
 }
 
-// The directories a search goes through, in order. It starts in szFirst (the program's
+// The directories a search goes through, in order. It starts in first (the program's
 // directory, or for LOAD_WITH_ALTERED_SEARCH_PATH the loaded library's own).
 std::vector<std::string> SearchDirectories(const std::string& first, bool bAltered) {
     const Machine& machine = Machine::Current();
@@ -120,7 +120,7 @@ ModuleImagePtr PlantedMsiImage() {
 
 using sim::Machine;
 
-extern "C" {
+namespace sim {
 
 namespace {
 
@@ -132,29 +132,29 @@ HMODULE LoadLibraryWithFlags(const std::string& name, DWORD dwFlags) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return NULL;
     }
-    const bool bHasPath = sim::HasPath(name);
+    const bool bHasPath = HasPath(name);
     if (bHasPath) {
-        path = machine.Redirect(sim::AbsolutePath(name));
+        path = machine.Redirect(AbsolutePath(name));
     } else {
         if (HMODULE hLoaded = modules.FindByBaseName(name)) {
             ++modules.loaded[reinterpret_cast<uintptr_t>(hLoaded)].nReferences;
             return hLoaded;
         }
-        path = sim::FindLibraryFile(name);
+        path = FindLibraryFile(name);
     }
     if (path.empty() || !machine.files().Exists(path) || machine.files().IsDirectory(path)) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return NULL;
     }
-    sim::ModuleImagePtr image = machine.files().GetModule(path);
+    ModuleImagePtr image = machine.files().GetModule(path);
     if (image == nullptr) {
         SetLastError(ERROR_BAD_EXE_FORMAT);
         return NULL;
     }
     modules.loadHistory.push_back(path);
     const bool bAltered = bHasPath && (dwFlags & LOAD_WITH_ALTERED_SEARCH_PATH) != 0;
-    modules.importSearches[path] = sim::SearchDirectories(
-        bAltered ? sim::ParentOf(path) : machine.shape().applicationDirectory, bAltered);
+    modules.importSearches[path] = SearchDirectories(
+        bAltered ? ParentOf(path) : machine.shape().applicationDirectory, bAltered);
     if (HMODULE hLoaded = modules.Find(path)) {
         ++modules.loaded[reinterpret_cast<uintptr_t>(hLoaded)].nReferences;
         return hLoaded;
@@ -164,13 +164,17 @@ HMODULE LoadLibraryWithFlags(const std::string& name, DWORD dwFlags) {
 
 }  // namespace
 
+}  // namespace sim
+
+extern "C" {
+
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
     const std::string name = lpLibFileName == NULL ? "" : lpLibFileName;
     if (auto error = SIM_FAULT("LoadLibraryA", name)) {
         SetLastError(*error);
         return NULL;
     }
-    return LoadLibraryWithFlags(name, 0);
+    return sim::LoadLibraryWithFlags(name, 0);
 }
 
 HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
@@ -183,7 +187,7 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags)
         SetLastError(ERROR_INVALID_PARAMETER);
         return NULL;
     }
-    return LoadLibraryWithFlags(name, dwFlags);
+    return sim::LoadLibraryWithFlags(name, dwFlags);
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
