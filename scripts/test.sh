@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# Every test: the unit tests on the simulated machine, plainly and under ASan/UBSan; a short
-# run of the libFuzzer targets; what the two Windows builds are made of; the real program
-# under Wine, each build as the process it is on 64-bit Windows.
+# Every test: every file's licence is machine-readable; the unit tests on the simulated machine,
+# plainly and under ASan/UBSan; a short run of the libFuzzer targets; what the two Windows builds
+# are made of; the real program under Wine, each build as the process it is on 64-bit Windows;
+# the release script. KORVANE_REQUIRE_WIN32=1 makes a machine that cannot run the shipped 32-bit
+# build fail rather than skip its cases.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/bootstrap.sh
+
+echo "== licences"
+reuse lint --quiet || { reuse lint | tail -n 20; exit 1; }
 
 jobs=$(nproc)
 for preset in native native-sanitize fuzz win32 win64; do
