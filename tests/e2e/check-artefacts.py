@@ -141,7 +141,7 @@ def version_strings(block):
     return pairs
 
 
-def check(path, expected_machine):
+def check(path, expected_machine, expected_revision=None):
     data = open(path, "rb").read()
     pe = PeImage(data)
     if pe.machine != expected_machine:
@@ -200,6 +200,12 @@ def check(path, expected_machine):
             fail("%s: %s is %r, expected %r" % (path, key, strings.get(key), value))
     if strings.get("FileVersion") != strings["fixed"]:
         fail("%s: FileVersion %r differs from the fixed version %s" % (path, strings.get("FileVersion"), strings["fixed"]))
+    # The commit shows in the file's Properties, as "Product version".
+    revision = re.fullmatch(re.escape(strings["fixed"]) + r" \((commit [0-9a-f]{40}(, modified)?|built without git)\)",
+                            strings.get("ProductVersion", ""))
+    if not revision or expected_revision not in (None, revision.group(1)):
+        fail("%s: ProductVersion is %r, expected the version and %s" % (
+            path, strings.get("ProductVersion"), expected_revision or "the commit"))
 
     groups = [k for k in res if k[0] == RT_GROUP_ICON]
     icons = [k for k in res if k[0] == RT_ICON]
@@ -208,9 +214,11 @@ def check(path, expected_machine):
     print("%s: %s, subsystem %d.%02d, DllCharacteristics %#06x, %d imports from %s, version %s, %d icon images" % (
         path, "PE32+" if pe.magic == 0x20B else "PE32", pe.subsystem_version[0], pe.subsystem_version[1],
         pe.dll_characteristics, len(imports), ", ".join(sorted({dll for dll, _ in imports})),
-        strings["fixed"], len(icons)))
+        strings["ProductVersion"], len(icons)))
 
 
 if __name__ == "__main__":
     machines = {"i386": 0x14C, "x86-64": 0x8664}
-    check(sys.argv[1], machines[sys.argv[2]])
+    # An optional third argument names the revision the program must say it was built from:
+    # "commit <id>" or "built without git".
+    check(sys.argv[1], machines[sys.argv[2]], sys.argv[3] if len(sys.argv) > 3 else None)
