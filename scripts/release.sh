@@ -1,17 +1,26 @@
 #!/usr/bin/env bash
-# Builds the shipped 32-bit program in a fresh build directory and packs it for administrators:
-# dist/KorvaneUninstall-<version>.zip with KorvaneUninstall.exe, README.txt and SHA256SUMS,
-# its entries in a fixed order with the commit's time, so that two runs on one commit give the
-# same bytes. With --sign, the program is Authenticode-signed (SHA-256) with the organisation's
-# certificate before the checksums are written.
+# Makes a release of the shipped 32-bit program from a clean, committed tree, of bytes that passed
+# every end-to-end case under Wine: dist/KorvaneUninstall-<version>.zip (scripts/release/package.sh
+# says what it holds), the same bytes on every run of one commit. Signing, when asked, is
+# Authenticode with SHA-256, with a PKCS#12 file or with a key in a token or HSM (PKCS#11).
 set -euo pipefail
-cd "$(dirname "$0")/.."
+
+# Secrets leave the environment before anything else runs: no package manager, build tool or
+# test started below ever sees them.
+secret_password=${KORVANE_SIGN_PASSWORD-} password_given=${KORVANE_SIGN_PASSWORD+set}
+secret_pin=${KORVANE_SIGN_PIN-} pin_given=${KORVANE_SIGN_PIN+set}
+unset KORVANE_SIGN_PASSWORD KORVANE_SIGN_PIN
 
 usage() {
     cat >&2 <<'USAGE'
-usage: scripts/release.sh [--sign CERT.pfx [--timestamp URL]] [--dist DIR]
-  --sign CERT.pfx   sign with this PKCS#12 certificate and key; its password is read from
-                    KORVANE_SIGN_PASSWORD or, when that is unset, asked for on the terminal
+usage: scripts/release.sh [SIGNING [--timestamp URL]] [--dist DIR]
+SIGNING is one of:
+  --sign CERT.pfx           a PKCS#12 file holding the certificate and its key; its password
+                            comes from KORVANE_SIGN_PASSWORD or, when that is unset, the terminal
+  --pkcs11-module MODULE --pkcs11-key 'pkcs11:...' --cert CERT.pem
+                            a key in a token or HSM, reached through the PKCS#11 module (a .so)
+                            by its RFC 7512 URI, with its certificate (and chain) in PEM; the PIN
+                            comes from KORVANE_SIGN_PIN or, when that is unset, the terminal
   --timestamp URL   have the signature timestamped by this RFC 3161 server
   --dist DIR        where the zip goes (dist/)
 USAGE
@@ -23,93 +32,137 @@ fail() {
     exit 1
 }
 
-cert="" timestamp="" dist="$PWD/dist"
+# Paths on the command line are the caller's, from where the script was started.
+absolute() {
+    case $1 in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac
+}
+
+pfx="" module="" key="" cert="" timestamp="" dist="$(cd "$(dirname "$0")/.." && pwd)/dist"
 while [ $# -gt 0 ]; do
+    [ $# -ge 2 ] || usage
     case $1 in
-        --sign) [ $# -ge 2 ] || usage; cert=$2; shift 2 ;;
-        --timestamp) [ $# -ge 2 ] || usage; timestamp=$2; shift 2 ;;
-        --dist) [ $# -ge 2 ] || usage; dist=$2; shift 2 ;;
+        --sign) pfx=$(absolute "$2") ;;
+        --pkcs11-module) module=$(absolute "$2") ;;
+        --pkcs11-key) key=$2 ;;
+        --cert) cert=$(absolute "$2") ;;
+        --timestamp) timestamp=$2 ;;
+        --dist) dist=$(absolute "$2") ;;
         *) usage ;;
     esac
+    shift 2
 done
-[ -z "$timestamp" ] || [ -n "$cert" ] || fail "--timestamp needs --sign"
+SIGN_MODE=""
+if [ -n "$pfx" ]; then
+    [ -z "$module$key$cert" ] || fail "--sign takes a PKCS#12 file; --pkcs11-module, --pkcs11-key and --cert are the other way"
+    SIGN_MODE=pkcs12
+elif [ -n "$module$key$cert" ]; then
+    [ -n "$module" ] && [ -n "$key" ] && [ -n "$cert" ] \
+        || fail "signing through PKCS#11 needs --pkcs11-module, --pkcs11-key and --cert"
+    case $key in pkcs11:*) ;; *) fail "--pkcs11-key takes a PKCS#11 URI (pkcs11:token=...;object=...)" ;; esac
+    SIGN_MODE=pkcs11
+fi
+[ -z "$timestamp" ] || [ -n "$SIGN_MODE" ] || fail "--timestamp needs --sign or --pkcs11-key"
+if [ -n "$SIGN_MODE" ] && [ -z "$timestamp" ]; then
+    echo "release: warning: no --timestamp: the signature stops being valid when the certificate expires" >&2
+fi
+
+cd "$(dirname "$0")/.."
+. scripts/release/sign.sh
+
+# A release names the commit it is built from, so it is built from nothing else.
+git rev-parse --verify -q HEAD >/dev/null 2>&1 && [ "$(git rev-parse --show-toplevel)" = "$PWD" ] \
+    || fail "$PWD is not a git checkout with a commit: a release is built from a commit"
+if [ -n "$(git status --porcelain)" ]; then
+    echo "release: the tree has changes that are not committed; commit or remove them first:" >&2
+    git status --short | head -n 10 | sed 's/^/release:   /' >&2
+    exit 1
+fi
 
 ./scripts/bootstrap.sh
 
-# Everything about the certificate is settled before the build: a wrong password should not
-# cost one.
-password=""
-if [ -n "$cert" ]; then
-    [ -f "$cert" ] && [ -r "$cert" ] || fail "cannot read the certificate file $cert"
-    if [ -n "${KORVANE_SIGN_PASSWORD+set}" ]; then
-        password=$KORVANE_SIGN_PASSWORD
-    elif [ -t 0 ]; then
-        read -rs -p "Password for $cert: " password
-        echo >&2
-    else
-        fail "no password for $cert: set KORVANE_SIGN_PASSWORD, or run release.sh in a terminal"
-    fi
-    # Certificates exported from Windows often use algorithms OpenSSL 3 keeps as legacy.
-    if ! printf '%s' "$password" | openssl pkcs12 -in "$cert" -noout -passin stdin 2>/dev/null &&
-        ! printf '%s' "$password" | openssl pkcs12 -legacy -in "$cert" -noout -passin stdin 2>/dev/null; then
-        fail "$cert does not open with that password, or is no PKCS#12 file"
-    fi
-fi
+# Everything about signing is settled before the build: a wrong password should not cost one.
+ask_secret() {
+    [ -t 0 ] || fail "no $1 for $2: set $3, or run release.sh in a terminal"
+    read -rs -p "${1^} for $2: " SIGN_SECRET
+    echo >&2
+}
+case $SIGN_MODE in
+    pkcs12)
+        [ -f "$pfx" ] && [ -r "$pfx" ] || fail "cannot read the certificate file $pfx"
+        SIGN_PFX=$pfx SIGN_SECRET=$secret_password
+        [ -n "$password_given" ] || ask_secret password "$pfx" KORVANE_SIGN_PASSWORD
+        signing_options
+        signing_works || fail "$pfx does not open with that password, or is no PKCS#12 file"
+        ;;
+    pkcs11)
+        [ -f "$module" ] && [ -r "$module" ] || fail "cannot read the PKCS#11 module $module"
+        [ -f "$cert" ] && [ -r "$cert" ] || fail "cannot read the certificate file $cert"
+        SIGN_MODULE=$module SIGN_KEY=$key SIGN_CERT=$cert SIGN_SECRET=$secret_pin
+        [ -n "$pin_given" ] || ask_secret PIN "$key" KORVANE_SIGN_PIN
+        signing_options
+        if ! signing_works; then
+            case $SIGN_ERROR in
+                *"PIN incorrect"*|*PIN_INCORRECT*) fail "the token refused the PIN for $key" ;;
+                *"PIN locked"*|*PIN_LOCKED*) fail "the token's PIN for $key is locked" ;;
+                *) fail "cannot sign with $key through $module: $(grep -v -e '^Engine' -e '^Failed$' <<<"$SIGN_ERROR" | head -n 2 | tr '\n' ' ')" ;;
+            esac
+        fi
+        ;;
+esac
+unset secret_password secret_pin
 
 version=$(sed -n 's/^project(KorvaneUninstall VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || fail "CMakeLists.txt names no version"
-if ! git diff --quiet HEAD -- 2>/dev/null; then
-    echo "release: warning: the tree has changes not committed; this build is no commit's" >&2
-fi
-epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo 315532800)}
+commit=$(git rev-parse HEAD)
+epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 
 build="$PWD/build/release"
 rm -rf "$build"
 cmake --preset win32 -B "$build" >/dev/null
-cmake --build "$build" --target KorvaneUninstall -j"$(nproc)" >/dev/null
-python3 tests/e2e/check-artefacts.py "$build/KorvaneUninstall.exe" i386 >/dev/null \
-    || fail "the build is not what ships: $(python3 tests/e2e/check-artefacts.py "$build/KorvaneUninstall.exe" i386)"
+cmake --build "$build" -j"$(nproc)" >"$build/build.log" 2>&1 || { tail -n 20 "$build/build.log" >&2; fail "the build failed"; }
+exe="$build/KorvaneUninstall.exe"
+python3 tests/e2e/check-artefacts.py "$exe" i386 "commit $commit" >/dev/null \
+    || fail "the build is not what ships: $(python3 tests/e2e/check-artefacts.py "$exe" i386 "commit $commit")"
+python3 scripts/release/provenance.py check "$build/KorvaneUninstall.map" >/dev/null || fail "the notices do not cover the link"
+unsigned=$(sha256sum <"$exe" | cut -d' ' -f1)
+
+# Only bytes that passed every end-to-end case ship: the very file packed below, as the 32-bit
+# process it is on 64-bit Windows. A case that could not run counts as one that failed.
+cases=$(find tests/e2e/cases -name '*.sh' | wc -l)
+echo "release: running the $cases end-to-end cases on $unsigned" >&2
+if ! KORVANE_REQUIRE_WIN32=1 ctest --test-dir "$build" -L e2e -j"$(nproc)" --output-on-failure \
+    >"$build/e2e.log" 2>&1; then
+    grep -E '\*\*\*|FAIL' "$build/e2e.log" | head -n 20 >&2
+    fail "an end-to-end case failed (build/release/e2e.log); nothing is packaged"
+fi
+grep -q "^100% tests passed, 0 tests failed out of $((cases + 1))\$" "$build/e2e.log" \
+    && ! grep -q "tests did not run" "$build/e2e.log" \
+    || fail "not every end-to-end case ran (build/release/e2e.log); nothing is packaged"
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"; rm -f "$dist"/.KorvaneUninstall-*.zip.part' EXIT
-mkdir "$stage/files"
-exe="$stage/files/KorvaneUninstall.exe"
-sums="$stage/files/SHA256SUMS"
-unsigned=$(sha256sum <"$build/KorvaneUninstall.exe" | cut -d' ' -f1)
-if [ -n "$cert" ]; then
-    options=(-pkcs12 "$cert" -readpass - -h sha256 -n "Velmor Korvane Uninstall utility")
-    [ -z "$timestamp" ] || options+=(-ts "$timestamp")
-    if ! error=$(printf '%s' "$password" |
-        osslsigncode sign "${options[@]}" -in "$build/KorvaneUninstall.exe" -out "$exe" 2>&1 >/dev/null); then
-        fail "signing with $cert failed: $(echo "$error" | head -n 3)"
-    fi
-else
-    cp "$build/KorvaneUninstall.exe" "$exe"
+shipped=$exe
+if [ -n "$SIGN_MODE" ]; then
+    shipped="$stage/KorvaneUninstall.exe"
+    sign_file "$exe" "$shipped" "$timestamp" \
+        || fail "signing failed: $(grep -v -e '^Engine' -e '^Failed$' <<<"$SIGN_ERROR" | head -n 3 | tr '\n' ' ')"
+    # The signed file runs a whole removal once more, with the same log.
+    mkdir "$stage/e2e"
+    ln -s "$build/e2e-work/base-prefix" "$stage/e2e/base-prefix"
+    cp "$build/e2e-work/wine-command" "$stage/e2e/"
+    KORVANE_REQUIRE_WIN32=1 KORVANE_BUILD=win32 KORVANE_EXE="$shipped" \
+        E2E_FIXTURES="$build/tests/e2e/fixtures" E2E_WORK="$stage/e2e" \
+        bash tests/e2e/cases/full-removal.sh >"$build/signed-e2e.log" 2>&1 \
+        || { cat "$build/signed-e2e.log" >&2; fail "the signed program fails full-removal; nothing is packaged"; }
+    echo "release: the signed program passes full-removal" >&2
+    unsigned_listed=$unsigned
 fi
-sed "s/@VERSION@/$version/; s/\$/\r/" res/README.txt >"$stage/files/README.txt"
-(
-    cd "$stage/files"
-    sha256sum KorvaneUninstall.exe README.txt
-    [ -z "$cert" ] || echo "$unsigned  KorvaneUninstall-unsigned.exe"
-) >"$sums"
 
 zip="KorvaneUninstall-$version.zip"
-python3 - "$stage/$zip" "$epoch" "$exe" "$stage/files/README.txt" "$sums" <<'PY'
-import os, sys, time, zipfile
-out, epoch, paths = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
-stamp = time.gmtime(max(epoch, 315532800))[:6]  # zip times begin in 1980
-with zipfile.ZipFile(out, "w") as archive:
-    for path in paths:
-        entry = zipfile.ZipInfo(os.path.basename(path), stamp)
-        entry.compress_type = zipfile.ZIP_DEFLATED
-        entry.create_system = 0
-        entry.external_attr = 0
-        with open(path, "rb") as data:
-            archive.writestr(entry, data.read(), compresslevel=9)
-PY
+scripts/release/package.sh "$build" "$shipped" "${unsigned_listed:-}" "$version" "$commit" "$epoch" "$stage/$zip"
 # Only a whole zip ever appears under its name.
 mkdir -p "$dist"
 cp "$stage/$zip" "$dist/.$zip.part"
 mv -f "$dist/.$zip.part" "$dist/$zip"
 echo "$dist/$zip"
-(cd "$stage/files" && cat SHA256SUMS)
+python3 -c 'import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).read("SHA256SUMS").decode(), end="")' "$dist/$zip"

@@ -9,7 +9,12 @@
 set -euo pipefail
 
 : "${KORVANE_BUILD:?}" "${KORVANE_EXE:?}" "${E2E_FIXTURES:?}" "${E2E_WORK:?}"
+# Where the shipped build must be proven (CI, a release), a case that cannot run has failed.
 if [ -f "$E2E_WORK/skip-reason" ]; then
+    if [ "${KORVANE_REQUIRE_WIN32:-0}" = 1 ]; then
+        echo "FAIL: KORVANE_REQUIRE_WIN32=1, but $(cat "$E2E_WORK/skip-reason")" >&2
+        exit 1
+    fi
     echo "SKIP: $(cat "$E2E_WORK/skip-reason")"
     exit 77
 fi

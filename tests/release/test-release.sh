@@ -1,29 +1,46 @@
 #!/usr/bin/env bash
-# scripts/release.sh as an administrator's release manager uses it: the zip and its bytes from
-# two runs, signing with a throwaway code-signing certificate and what the signed program
-# still is, and every refusal, which leaves no zip behind.
-# Arguments: the source tree, the shipped build's KorvaneUninstall.exe, and the end-to-end
-# setting (fixtures and work directory) of that build.
+# scripts/release.sh as a release manager uses it, on a committed copy of this tree: every
+# refusal, which leaves no zip behind; a release whose cases cannot run on this machine, which
+# is refused; an unsigned release and what its zip says about the program; and one signed with
+# a key in a throwaway SoftHSM2 token and timestamped by a throwaway RFC 3161 server.
+# Arguments: the source tree and the shipped build's end-to-end work directory.
 set -euo pipefail
-source=$1 built=$2 fixtures=$3 e2e_work=$4
+source=$1 e2e_work=$2
+here=$(cd "$(dirname "$0")" && pwd)
+if [ -f "$e2e_work/skip-reason" ]; then
+    [ "${KORVANE_REQUIRE_WIN32:-0}" != 1 ] || { echo "FAIL: $(cat "$e2e_work/skip-reason")" >&2; exit 1; }
+    echo "SKIP: no release can be made here: $(cat "$e2e_work/skip-reason")"
+    exit 77
+fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/korvane-release.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-zip_name="KorvaneUninstall-$(sed -n 's/^project(KorvaneUninstall VERSION \([0-9.]*\) .*/\1/p' "$source/CMakeLists.txt").zip"
+cleanup() {
+    [ -z "${tsa_pid:-}" ] || kill "$tsa_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+version=$(sed -n 's/^project(KorvaneUninstall VERSION \([0-9.]*\) .*/\1/p' "$source/CMakeLists.txt")
+zip_name="KorvaneUninstall-$version.zip"
+listing="KorvaneUninstall.exe README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt BUILDINFO.txt KorvaneUninstall.spdx.json SHA256SUMS"
 
 fail() {
     echo "FAIL: $*" >&2
     exit 1
 }
 
+# The tree as it stands, committed in a repository of its own: a release is made of a commit.
+tree="$work/tree"
+mkdir "$tree"
+tar -C "$source" --exclude=./build --exclude=./dist --exclude=./.git -cf - . | tar -C "$tree" -xf -
+git() { command git -C "$tree" -c user.name=Release -c user.email=release@korvane.invalid "$@"; }
+git init -q
+git add -A
+GIT_AUTHOR_DATE=@1796700000 GIT_COMMITTER_DATE=@1796700000 git commit -q -m "the tree under test"
+commit=$(git rev-parse HEAD)
+
 release() {
     local dist=$1
     shift
-    "$source/scripts/release.sh" --dist "$work/$dist" "$@" >"$work/$dist.out" 2>"$work/$dist.err"
-}
-
-unpack() {
-    mkdir -p "$work/$1.files"
-    python3 -m zipfile -e "$work/$1/$zip_name" "$work/$1.files"
+    "$tree/scripts/release.sh" --dist "$work/$dist" "$@" >"$work/$dist.out" 2>"$work/$dist.err"
 }
 
 expect_refusal() {
@@ -36,37 +53,142 @@ expect_refusal() {
     [ -z "$(ls -A "$work/$dist" 2>/dev/null)" ] || fail "release.sh $* left $(ls -A "$work/$dist")"
 }
 
-# Unsigned, twice: the same bytes, the files in their order, README.txt with Windows line
-# ends, and checksums that hold; the program is the shipped build, byte for byte.
-release first
-release second
-cmp -s "$work/first/$zip_name" "$work/second/$zip_name" || fail "two runs gave different zips"
-[ "$(python3 -c 'import sys, zipfile; print(" ".join(zipfile.ZipFile(sys.argv[1]).namelist()))' \
-    "$work/first/$zip_name")" = "KorvaneUninstall.exe README.txt SHA256SUMS" ] || fail "the zip's listing"
-unpack first
-(cd "$work/first.files" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS of the unsigned zip"
-cmp -s "$work/first.files/KorvaneUninstall.exe" "$built" || fail "the zip's program is not the build's"
-[ "$(grep -c $'\r$' "$work/first.files/README.txt")" -eq "$(wc -l <"$work/first.files/README.txt")" ] \
-    || fail "README.txt has lines without CRLF"
-echo "unsigned: $(sha256sum <"$work/first/$zip_name" | cut -d' ' -f1) twice"
+unpack() {
+    mkdir -p "$work/$1.files"
+    python3 -m zipfile -e "$work/$1/$zip_name" "$work/$1.files"
+}
 
-# Signed with a throwaway certificate, the password from the environment.
+# Throwaway signing material: a code-signing certificate with its key in a PKCS#12 file and in
+# a SoftHSM2 token, and a timestamp server for them.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
     -subj "/CN=Korvane Test Signing" -addext "extendedKeyUsage=codeSigning" \
     -addext "keyUsage=critical,digitalSignature" 2>/dev/null
-openssl pkcs12 -export -in "$work/cert.pem" -inkey "$work/key.pem" -out "$work/cert.pfx" \
-    -passout pass:throwaway
-KORVANE_SIGN_PASSWORD=throwaway release signed --sign "$work/cert.pfx" || fail "$(cat "$work/signed.err")"
+openssl pkcs12 -export -in "$work/cert.pem" -inkey "$work/key.pem" -out "$work/cert.pfx" -passout pass:throwaway
+export SOFTHSM2_CONF="$work/softhsm2.conf"
+mkdir "$work/tokens"
+printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' "$work/tokens" >"$SOFTHSM2_CONF"
+softhsm2-util --init-token --free --label KorvaneTest --pin 2468 --so-pin 13579 >/dev/null
+openssl pkcs8 -topk8 -nocrypt -in "$work/key.pem" -out "$work/key8.pem"
+softhsm2-util --import "$work/key8.pem" --token KorvaneTest --label signing --id 01 --pin 2468 >/dev/null
+module=/usr/lib/softhsm/libsofthsm2.so
+token_key='pkcs11:token=KorvaneTest;object=signing;type=private'
+python3 "$here/timestamp-server.py" "$work/tsa" >"$work/tsa.port" &
+tsa_pid=$!
+
+# Refusals, each before anything is built or written.
+echo "# changed" >>"$tree/README.md"
+expect_refusal dirty "the tree has changes that are not committed; commit or remove them first:"
+git checkout -q README.md
+touch "$tree/stray.cpp"
+expect_refusal untracked "the tree has changes that are not committed; commit or remove them first:"
+rm "$tree/stray.cpp"
+expect_refusal lonely-timestamp "--timestamp needs --sign or --pkcs11-key" --timestamp http://127.0.0.1:9
+expect_refusal half-pkcs11 "signing through PKCS#11 needs --pkcs11-module, --pkcs11-key and --cert" \
+    --pkcs11-module "$module" --pkcs11-key "$token_key"
+expect_refusal missing "cannot read the certificate file $work/missing.pfx" --sign "$work/missing.pfx"
+head -c 2048 /dev/urandom >"$work/garbage.pfx"
+KORVANE_SIGN_PASSWORD=throwaway expect_refusal garbage \
+    "$work/garbage.pfx does not open with that password, or is no PKCS#12 file" --sign "$work/garbage.pfx"
+KORVANE_SIGN_PASSWORD=wrong expect_refusal wrong \
+    "$work/cert.pfx does not open with that password, or is no PKCS#12 file" --sign "$work/cert.pfx"
+[ "$(head -n 1 "$work/wrong.err")" = "release: warning: no --timestamp: the signature stops being valid when the certificate expires" ] \
+    || fail "no warning about the missing timestamp: $(cat "$work/wrong.err")"
+(unset KORVANE_SIGN_PASSWORD; expect_refusal no-terminal \
+    "no password for $work/cert.pfx: set KORVANE_SIGN_PASSWORD, or run release.sh in a terminal" \
+    --sign "$work/cert.pfx" </dev/null)
+KORVANE_SIGN_PIN=1111 expect_refusal wrong-pin "the token refused the PIN for $token_key" \
+    --pkcs11-module "$module" --pkcs11-key "$token_key" --cert "$work/cert.pem"
+KORVANE_SIGN_PIN=2468 expect_refusal no-module "cannot read the PKCS#11 module $work/none.so" \
+    --pkcs11-module "$work/none.so" --pkcs11-key "$token_key" --cert "$work/cert.pem"
+# On a terminal the secret is asked for.
+for mode in password PIN; do
+    case $mode in
+        password) arguments="--sign '$work/cert.pfx'" prompt="Password for $work/cert.pfx: " refusal="does not open with that password" ;;
+        PIN) arguments="--pkcs11-module $module --pkcs11-key '$token_key' --cert '$work/cert.pem'"
+             prompt="PIN for $token_key: " refusal="the token refused the PIN" ;;
+    esac
+    (unset KORVANE_SIGN_PASSWORD KORVANE_SIGN_PIN; printf 'typed-wrong\n' | script -qec \
+        "'$tree/scripts/release.sh' --dist '$work/terminal' $arguments" /dev/null >"$work/terminal.out" 2>&1) \
+        && fail "a wrong $mode typed on the terminal was taken"
+    grep -qF "$prompt" "$work/terminal.out" || fail "no $mode prompt: $(cat "$work/terminal.out")"
+    grep -qF "$refusal" "$work/terminal.out" || fail "the typed $mode was not used: $(cat "$work/terminal.out")"
+    [ ! -e "$work/terminal" ] || fail "a refused release left $(ls -A "$work/terminal")"
+done
+echo "refusals: uncommitted and untracked changes, argument mistakes, missing, garbage and wrong PKCS#12 files, wrong PIN, missing module, no secret without a terminal, wrong secrets typed"
+
+# Where the shipped build cannot run, no release: every case fails with the reason.
+sed -i '/^set -u$/a echo "this kernel cannot run 32-bit programs (simulated)"; exit 1' "$tree/tests/e2e/probe-32bit.sh"
+git commit -q -am "a machine that runs no 32-bit programs"
+expect_refusal no-32bit "an end-to-end case failed (build/release/e2e.log); nothing is packaged"
+grep -qF "KORVANE_REQUIRE_WIN32=1, but this kernel cannot run 32-bit programs (simulated)" \
+    "$tree/build/release/e2e.log" || fail "the cases did not say why they could not run"
+git reset -q --hard "$commit"
+echo "no release where the 32-bit build cannot run"
+
+# Unsigned: the files in their order, checksums that hold, text for Windows, and what the
+# program, the notices, BUILDINFO.txt and the SBOM say about the build.
+release unsigned || fail "$(cat "$work/unsigned.err")"
+grep -qxF "release: running the $(ls "$tree/tests/e2e/cases" | wc -l) end-to-end cases on $(sha256sum <"$tree/build/release/KorvaneUninstall.exe" | cut -d' ' -f1)" \
+    "$work/unsigned.err" || fail "the release did not test its program: $(cat "$work/unsigned.err")"
+[ "$(python3 -c 'import sys, zipfile; print(" ".join(zipfile.ZipFile(sys.argv[1]).namelist()))' \
+    "$work/unsigned/$zip_name")" = "$listing" ] || fail "the zip's listing"
+unpack unsigned
+files="$work/unsigned.files"
+(cd "$files" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS of the unsigned zip"
+cmp -s "$files/KorvaneUninstall.exe" "$tree/build/release/KorvaneUninstall.exe" || fail "the zip's program is not the tested build"
+for text in README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt BUILDINFO.txt; do
+    [ "$(grep -c $'\r$' "$files/$text")" -eq "$(wc -l <"$files/$text")" ] || fail "$text has lines without CRLF"
+done
+python3 "$source/tests/e2e/check-artefacts.py" "$files/KorvaneUninstall.exe" i386 "commit $commit" >/dev/null \
+    || fail "the program does not name its commit: $(python3 "$source/tests/e2e/check-artefacts.py" "$files/KorvaneUninstall.exe" i386 "commit $commit")"
+tr -d '\r' <"$files/BUILDINFO.txt" >"$work/buildinfo"
+grep -qxF "Commit:            $commit" "$work/buildinfo" || fail "BUILDINFO.txt lacks the commit"
+grep -qxF "SOURCE_DATE_EPOCH: 1796700000 (2026-12-08T03:20:00Z)" "$work/buildinfo" || fail "BUILDINFO.txt lacks the commit's time"
+for package in g++-mingw-w64-i686-win32 gcc-mingw-w64-i686-win32 binutils-mingw-w64-i686 mingw-w64-common mingw-w64-i686-dev cmake; do
+    [ "$(awk -v p="$package" '$1 == p && NF == 2 {print $2}' "$work/buildinfo")" = "$(dpkg-query -W -f='${Version}' "$package")" ] \
+        || fail "BUILDINFO.txt lacks $package at its installed version"
+done
+for package in gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 mingw-w64-i686-dev; do
+    grep -qxF "Debian package: $package $(dpkg-query -W -f='${Version}' "$package")"$'\r' "$files/THIRD-PARTY-NOTICES.txt" \
+        || fail "THIRD-PARTY-NOTICES.txt lacks $package"
+done
+/usr/bin/python3 "$here/check-sbom.py" "$here/spdx-2.3-schema.json" "$files" "$commit" || fail "the SBOM"
+# The same tested build packs into the same bytes again.
+"$tree/scripts/release/package.sh" "$tree/build/release" "$tree/build/release/KorvaneUninstall.exe" "" \
+    "$version" "$commit" 1796700000 "$work/repacked.zip"
+cmp -s "$work/unsigned/$zip_name" "$work/repacked.zip" || fail "the same build packs into different zips"
+echo "unsigned: $(sha256sum <"$work/unsigned/$zip_name" | cut -d' ' -f1), packed twice"
+
+# Signed with the key in the token, timestamped, the PIN from the environment. No build tool
+# sees the PIN: cmake and ctest note their environment on the way.
+mkdir "$work/spy"
+for tool in cmake ctest; do
+    printf '#!/bin/sh\nenv >>"%s"\nexec %s "$@"\n' "$work/spy.log" "$(command -v "$tool")" >"$work/spy/$tool"
+    chmod +x "$work/spy/$tool"
+done
+for _ in $(seq 50); do [ -s "$work/tsa.port" ] && break; sleep 0.1; done
+timestamp="http://127.0.0.1:$(cat "$work/tsa.port")"
+KORVANE_SIGN_PIN=2468 PATH="$work/spy:$PATH" release signed --pkcs11-module "$module" \
+    --pkcs11-key "$token_key" --cert "$work/cert.pem" --timestamp "$timestamp" || fail "$(cat "$work/signed.err")"
+[ -s "$work/spy.log" ] || fail "no build tool was watched"
+! grep -qE 'KORVANE_SIGN|2468' "$work/spy.log" || fail "a build tool saw the PIN"
+! grep -q "warning" "$work/signed.err" || fail "a timestamped release warned: $(cat "$work/signed.err")"
+grep -qxF "release: the signed program passes full-removal" "$work/signed.err" || fail "the signed program was not run"
 unpack signed
 signed="$work/signed.files/KorvaneUninstall.exe"
-osslsigncode verify -CAfile "$work/cert.pem" -in "$signed" >"$work/verify.out" 2>&1 \
+osslsigncode verify -CAfile "$work/cert.pem" -TSA-CAfile "$work/tsa/tsa.pem" -in "$signed" >"$work/verify.out" 2>&1 \
     || fail "osslsigncode verify: $(cat "$work/verify.out")"
-grep -E '^(Message digest algorithm|Signature verification)' "$work/verify.out" | sort -u
+grep -qxF "Timestamp Server Signature verification: ok" "$work/verify.out" || fail "no timestamp: $(cat "$work/verify.out")"
+grep -E '^(Message digest algorithm|Signature verification|Timestamp Server Signature verification)' "$work/verify.out" | sort -u
 (cd "$work/signed.files" && sha256sum --quiet -c --ignore-missing SHA256SUMS) || fail "SHA256SUMS of the signed zip"
-grep -qxF "$(sha256sum <"$built" | cut -d' ' -f1)  KorvaneUninstall-unsigned.exe" \
-    "$work/signed.files/SHA256SUMS" || fail "SHA256SUMS lacks the unsigned build's hash"
+grep -qxF "$(sha256sum <"$files/KorvaneUninstall.exe" | cut -d' ' -f1)  KorvaneUninstall-unsigned.exe" \
+    "$work/signed.files/SHA256SUMS" || fail "the signed release's unsigned program differs from the first release's"
+for text in README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt BUILDINFO.txt; do
+    cmp -s "$files/$text" "$work/signed.files/$text" || fail "$text differs between two releases of one commit"
+done
+/usr/bin/python3 "$here/check-sbom.py" "$here/spdx-2.3-schema.json" "$work/signed.files" "$commit" || fail "the signed SBOM"
 # Signing changed only the checksum and the signature's slot, and appended the signature.
-python3 - "$built" "$signed" <<'PY' || fail "signing changed more than the signature"
+python3 - "$files/KorvaneUninstall.exe" "$signed" <<'PY' || fail "signing changed more than the signature"
 import struct, sys
 unsigned, signed = (open(path, "rb").read() for path in sys.argv[1:])
 opt = struct.unpack_from("<I", unsigned, 0x3C)[0] + 24
@@ -78,37 +200,14 @@ def blanked(data):
     return bytes(data)
 sys.exit(len(signed) <= len(unsigned) or blanked(signed) != blanked(unsigned))
 PY
-python3 "$source/tests/e2e/check-artefacts.py" "$signed" i386 >/dev/null || fail "the signed program's artefacts"
-# The signed program still removes the toolkit, with the same log; in a work directory of its
-# own, beside the end-to-end cases that may be running now.
-mkdir "$work/e2e"
-ln -s "$e2e_work/base-prefix" "$work/e2e/base-prefix"
-cp "$e2e_work/wine-command" "$work/e2e/"
-[ ! -f "$e2e_work/skip-reason" ] || cp "$e2e_work/skip-reason" "$work/e2e/"
-status=0
-KORVANE_BUILD=win32 KORVANE_EXE="$signed" E2E_FIXTURES="$fixtures" E2E_WORK="$work/e2e" \
-    bash "$source/tests/e2e/cases/full-removal.sh" || status=$?
-case $status in
-    0) echo "the signed program passes full-removal under Wine" ;;
-    77) echo "the signed program was not run: this machine runs no 32-bit programs" ;;
-    *) fail "the signed program fails full-removal" ;;
-esac
 
-# Refusals, each before anything is built or written.
-expect_refusal missing "cannot read the certificate file $work/missing.pfx" --sign "$work/missing.pfx"
-head -c 2048 /dev/urandom >"$work/garbage.pfx"
-KORVANE_SIGN_PASSWORD=throwaway expect_refusal garbage \
-    "$work/garbage.pfx does not open with that password, or is no PKCS#12 file" --sign "$work/garbage.pfx"
-KORVANE_SIGN_PASSWORD=wrong expect_refusal wrong \
-    "$work/cert.pfx does not open with that password, or is no PKCS#12 file" --sign "$work/cert.pfx"
-(unset KORVANE_SIGN_PASSWORD; expect_refusal no-terminal \
-    "no password for $work/cert.pfx: set KORVANE_SIGN_PASSWORD, or run release.sh in a terminal" \
-    --sign "$work/cert.pfx" </dev/null)
-# On a terminal the password is asked for.
-(unset KORVANE_SIGN_PASSWORD; printf 'wrong\n' | script -qec \
-    "'$source/scripts/release.sh' --dist '$work/terminal' --sign '$work/cert.pfx'" /dev/null \
-    >"$work/terminal.out" 2>&1) && fail "a wrong password typed on the terminal was taken"
-grep -qF "Password for $work/cert.pfx: " "$work/terminal.out" || fail "no password prompt: $(cat "$work/terminal.out")"
-grep -qF "does not open with that password" "$work/terminal.out" || fail "the typed password was not used"
-[ ! -e "$work/terminal" ] || fail "a refused release left $(ls -A "$work/terminal")"
-echo "refusals: missing, garbage, wrong password, no password without a terminal, wrong password typed"
+# The PKCS#12 way signs the same tested program, through the same signing code.
+(
+    . "$tree/scripts/release/sign.sh"
+    SIGN_MODE=pkcs12 SIGN_PFX="$work/cert.pfx" SIGN_SECRET=throwaway
+    signing_options
+    sign_file "$files/KorvaneUninstall.exe" "$work/pfx-signed.exe" || fail "PKCS#12 signing: $SIGN_ERROR"
+)
+osslsigncode verify -CAfile "$work/cert.pem" -in "$work/pfx-signed.exe" >"$work/verify-pfx.out" 2>&1 \
+    || fail "osslsigncode verify (PKCS#12): $(cat "$work/verify-pfx.out")"
+echo "signed: through PKCS#11 (timestamped) and PKCS#12"

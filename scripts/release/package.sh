@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Writes the release zip of a tested build: the program, README.txt, LICENSE.txt,
+# THIRD-PARTY-NOTICES.txt, BUILDINFO.txt, the SPDX SBOM and SHA256SUMS, in that order, with
+# the commit's time. The same arguments give the same bytes.
+# Arguments: the build directory, the program to ship (signed or not), the SHA-256 of the
+# unsigned build when they differ (else ""), the version, the commit, SOURCE_DATE_EPOCH, the zip.
+set -euo pipefail
+build=$1 exe=$2 unsigned=$3 version=$4 commit=$5 epoch=$6 zip=$7
+here=$(cd "$(dirname "$0")" && pwd)
+source=$(cd "$here/../.." && pwd)
+files=$(mktemp -d)
+trap 'rm -rf "$files"' EXIT
+
+cp "$exe" "$files/KorvaneUninstall.exe"
+sed "s/@VERSION@/$version/; s/\$/\r/" "$source/res/README.txt" >"$files/README.txt"
+sed 's/$/\r/' "$source/LICENSE" >"$files/LICENSE.txt"
+python3 "$here/provenance.py" notices "$build/KorvaneUninstall.map" "$version" "$files/THIRD-PARTY-NOTICES.txt"
+python3 "$here/provenance.py" buildinfo "$build" "$version" "$commit" "$epoch" "$files/BUILDINFO.txt"
+python3 "$here/provenance.py" sbom "$build" "$version" "$commit" "$epoch" "$files/KorvaneUninstall.exe" \
+    "$files/KorvaneUninstall.spdx.json"
+names=(KorvaneUninstall.exe README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt BUILDINFO.txt KorvaneUninstall.spdx.json)
+(
+    cd "$files"
+    sha256sum "${names[@]}"
+    [ -z "$unsigned" ] || echo "$unsigned  KorvaneUninstall-unsigned.exe"
+) >"$files/SHA256SUMS"
+python3 "$here/pack.py" "$zip" "$epoch" "${names[@]/#/$files/}" "$files/SHA256SUMS"
