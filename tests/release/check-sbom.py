@@ -1,7 +1,10 @@
 #!/usr/bin/python3
 """check-sbom.py SCHEMA FILES COMMIT: the unpacked release in FILES holds an SBOM that the
 published SPDX 2.3 JSON schema accepts, that describes the very program beside it, and that
-names what the link took and what built it. Debian's python3 with python3-jsonschema."""
+names what the link took and what built it. Debian's python3 with python3-jsonschema.
+
+SCHEMA is spdx-2.3-schema.json beside this file: the SPDX project's JSON schema of SPDX 2.3
+(github.com/spdx/spdx-spec, branch support/2.3, schemas/spdx-schema.json), licensed CC-BY-3.0."""
 import hashlib
 import json
 import sys
