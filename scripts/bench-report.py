@@ -44,12 +44,13 @@ def wine(path):
     for line in open(path):
         which, ns = line.split()
         times[which].append(int(ns) / 1e6)
-    program = statistics.median(times["program"])
     floor = statistics.median(times["floor"])
-    for which in ("program", "floor"):
+    for which in times:
         print("%-8s runs: %s ms, median %.1f ms" % (which, ", ".join("%.0f" % t for t in times[which]),
                                                    statistics.median(times[which])))
-    print("ratio program / floor: %.2f; beyond the floor: %.1f ms" % (program / floor, program - floor))
+    for which in (w for w in times if w != "floor"):
+        median = statistics.median(times[which])
+        print("ratio %s / floor: %.2f; beyond the floor: %.1f ms" % (which, median / floor, median - floor))
 
 
 if __name__ == "__main__":

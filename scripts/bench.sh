@@ -5,6 +5,8 @@
 # shipped 32-bit build in WoW64, then the 64-bit one. Each is timed on a fresh
 # copy of the demo's sample machine with a persistent wineserver, started before and ended
 # after, so that its start-up and linger are not counted. BENCH_RUNS sets the runs per side.
+# BENCH_BASELINE=<git revision> times that revision's program too, in the same runs, so that
+# what a change costs reads as its ratio against the floor before and after.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/bootstrap.sh
@@ -36,22 +38,36 @@ time_once() {
     export WINEPREFIX="$out/run"
     rm -rf "$WINEPREFIX"
     cp -a "$out/sample" "$WINEPREFIX"
+    # The copy's write-back would otherwise land in the middle of the timed run.
+    sync
     wineserver -p
     "$WINE" cmd /c exit >/dev/null 2>&1
     start=$(date +%s%N)
-    "$WINE" "$program" "$@" >/dev/null 2>&1 </dev/null
+    # Into a file, as the README has administrators keep the log.
+    "$WINE" "$program" "$@" >"$out/run.log" 2>/dev/null </dev/null
     end=$(date +%s%N)
     wineserver -k
     wineserver -w
     echo "$which $((end - start))" >>"$out/wine-times.txt"
 }
 
+baseline=${BENCH_BASELINE:-}
+if [ -n "$baseline" ]; then
+    rm -rf "$out/baseline"
+    mkdir -p "$out/baseline"
+    git archive "$baseline" | tar -x -C "$out/baseline"
+fi
+
 for build in $builds; do
-    echo "== The whole removal under Wine, against its floor: $build build"
+    echo "== The whole removal under Wine, against its floor: $build build${baseline:+, and revision $baseline}"
     use_build "$build"
     cmake --preset "$build" >/dev/null
     cmake --build --preset "$build" -j"$(nproc)" >/dev/null
     fixtures="$PWD/build/$build/tests/e2e/fixtures"
+    if [ -n "$baseline" ]; then
+        (cd "$out/baseline" && cmake --preset "$build" >/dev/null &&
+            cmake --build --preset "$build" --target KorvaneUninstall -j"$(nproc)" >/dev/null)
+    fi
 
     # The demo's sample machine, once per build; each run gets a copy of it.
     export WINEPREFIX="$out/sample"
@@ -60,6 +76,7 @@ for build in $builds; do
     cp -a "$out/base-prefix" "$WINEPREFIX"
     mkdir -p "$WINEPREFIX/drive_c/Downloads"
     cp "build/$build/KorvaneUninstall.exe" "$fixtures/RemovalFloor.exe" "$WINEPREFIX/drive_c/Downloads/"
+    [ -z "$baseline" ] || cp "$out/baseline/build/$build/KorvaneUninstall.exe" "$WINEPREFIX/drive_c/Downloads/Baseline.exe"
     install_toolkit "$fixtures"
     install_unrelated "$fixtures"
     wineserver -w
@@ -67,6 +84,7 @@ for build in $builds; do
     rm -f "$out/wine-times.txt"
     for _ in $(seq "${BENCH_RUNS:-5}"); do
         time_once program 'C:\Downloads\KorvaneUninstall.exe' /log
+        [ -z "$baseline" ] || time_once baseline 'C:\Downloads\Baseline.exe' /log
         time_once floor 'C:\Downloads\RemovalFloor.exe'
     done
     python3 scripts/bench-report.py wine "$out/wine-times.txt"

@@ -34,6 +34,10 @@ CapturedStdout::~CapturedStdout() {
 
 std::string CapturedStdout::Text() {
     fflush(stdout);
+    return Written();
+}
+
+std::string CapturedStdout::Written() const {
     std::string text;
     char buffer[4096];
     off_t nOffset = 0;

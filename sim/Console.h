@@ -19,6 +19,8 @@ public:
 
     // Everything written so far.
     std::string Text();
+    // What has reached the file itself: what a process killed now would leave.
+    std::string Written() const;
 
 private:
     FILE* m_pCapture = nullptr;

@@ -25,6 +25,9 @@ void PrintMessage(const char* szFormat, ...) {
         }
         if (static_cast<size_t>(nLength) < nSize) {
             fputs(szText.get(), stdout);
+            // Redirected output is fully buffered: without this, a run that a deployment tool
+            // kills while an INF section hangs would leave an empty log behind.
+            fflush(stdout);
             return;
         }
         // Doubled until the text fits; the sizes in between would only format it again.

@@ -11,6 +11,6 @@
 // The progress log is on until the quiet switch clears this; it is never set again.
 extern BOOL g_bVerbose;
 
-// Formats and writes one message to standard output. The finished text is written as is,
-// so a percent sign inside an inserted path is printed literally.
+// Formats and writes one message to standard output, which holds it when this returns. The
+// finished text is written as is, so a percent sign inside an inserted path is printed literally.
 void PrintMessage(const char* szFormat, ...) KORVANE_PRINTF_FORMAT(1, 2);

@@ -150,6 +150,50 @@ Leaving UninstallKorvane
 LOG
 }
 
+# What the program logs on a machine where install_toolkit and install_unrelated put
+# everything, with Wine's browser engine and no control cache.
+full_removal_log() {
+    cat <<'LOG'
+Velmor Korvane Uninstall utility.
+Started UninstallKorvane
+IE Version is: 600
+Uninstalling distribution unit: {3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}
+	It is registered
+Started DeleteInstalledUnit()
+	 **FAILED** to load OCCACHE.DLL
+LOG
+    unit_cleaned_up_by_hand "$WARDEN_CLSID" vlwarden.inf vlwarden.osd
+    cat <<'LOG'
+[Info] Checking ManualRunInfUninstall(bDeleteOnly: TRUE)...
+Looking for: [qlvn2.inf] it exists
+Looking for: [qlvn.inf] it exists
+Looking for: [Korvane.inf] it exists
+Looking for: [warden.inf] it exists
+Looking for: [tm.inf] it exists
+Looking for: [plotra.inf] it exists
+Completed uninstalling distribution unit: {3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}
+Uninstalling distribution unit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
+	It is registered
+Started DeleteInstalledUnit()
+	 **FAILED** to load OCCACHE.DLL
+LOG
+    unit_cleaned_up_by_hand "$KORVAN_CLSID" qlvn2.inf qlvn.osd
+    inf_sweep_found_nothing TRUE
+    cat <<'LOG'
+Completed uninstalling distribution unit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
+Final check and removal ...
+LOG
+    inf_sweep_found_nothing FALSE
+    cat <<'LOG'
+[Info] DeleteKorvaneFiles...
+Looking for: [C:\windows\syswow64\vlkorvan.dll] - exists.  asking it to unregister deleted ok
+Looking for: [C:\windows\syswow64\vlwarden.dll] - exists.  asking it to unregister deleted ok
+Looking for: [C:\windows\syswow64\vlplotra.dll] - exists.  asking it to unregister deleted ok
+Looking for: [C:\windows\syswow64\vltemplo.dll] - exists.  asking it to unregister deleted ok
+LOG
+    removal_end
+}
+
 # What a machine without the toolkit logs after the banner, with Wine's directories and its
 # browser engine at 6.0.2800.1106.
 clean_machine_log() {

@@ -1,7 +1,10 @@
 #include <string>
+#include <vector>
 
 #include "TestMachine.h"
+#include "ToolkitInstallation.h"
 #include "log/PrintMessage.h"
+#include "removal/UninstallSequence.h"
 
 namespace {
 
@@ -38,6 +41,35 @@ TEST_F(PrintMessageTest, QuietPrintsNothing) {
     PrintMessage("[%s]", std::string(5000, 'x').c_str());
 
     EXPECT_EQ(out.Text(), "");
+}
+
+// Output redirected to a file is fully buffered by the C runtime. A run that a deployment tool
+// kills while an INF section hangs must still have logged every line up to the command.
+TEST_F(PrintMessageTest, EveryMessageHasReachedTheFileWhileTheInfEngineRuns) {
+    ToolkitOptions options;
+    options.bControlCache = false;
+    InstallToolkit(machine(), options);
+    sim::CapturedStdout out;
+    std::vector<std::string> writtenWhileRunning;
+    const std::string downloads = "C:\\WINDOWS\\Downloaded Program Files\\";
+    for (const char* szInf : {"vlwarden.inf", "qlvn2.inf"}) {
+        sim::ProcessOutcome outcome;
+        outcome.effect = [&](sim::Machine&) { writtenWhileRunning.push_back(out.Written()); };
+        machine().processes().OnCommandLine(
+            "rundll32.exe advpack.dll,LaunchINFSection " + downloads + szInf + ",DefaultUninstall,1",
+            outcome);
+    }
+
+    UninstallKorvane();
+
+    const std::string log = out.Text();
+    ASSERT_EQ(writtenWhileRunning.size(), 2u);
+    size_t nRun = 0;
+    for (const char* szInf : {"vlwarden.inf", "qlvn2.inf"}) {
+        const std::string line = "\tINF file: [" + downloads + szInf + "]\n";
+        const size_t nEnd = log.find(line) + line.size();
+        EXPECT_EQ(writtenWhileRunning[nRun++], log.substr(0, nEnd)) << szInf;
+    }
 }
 
 }  // namespace
