@@ -21,16 +21,27 @@ void DeleteKeyTree(HKEY hParent, const char* szSubKey) {
 
 }  // namespace
 
+std::string PlatformShape::Name() const {
+    std::string name = "Process" + std::to_string(nProcessBits) + "On" +
+                       (b64BitWindows ? "64" : "32") + "BitWindows";
+    if (bControlCache) {
+        name += *bControlCache ? "WithControlCache" : "WithoutControlCache";
+    }
+    return name;
+}
+
 PlatformTest::PlatformTest() {
     m_platform = StartPlatform(GetParam());
     DeleteKeyTree(HKEY_CURRENT_USER, kScratchKey);
     EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kScratchKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
                               &m_hScratch, NULL),
               ERROR_SUCCESS);
-    CreateDirectoryA(ScratchDirectory(), NULL);
+    EXPECT_TRUE(CreateDirectoryA(ScratchDirectory().c_str(), NULL)) << ScratchDirectory();
 }
 
 PlatformTest::~PlatformTest() {
     RegCloseKey(m_hScratch);
     DeleteKeyTree(HKEY_CURRENT_USER, kScratchKey);
+    // Every case takes away what it put there; a folder that will not go says one did not.
+    EXPECT_TRUE(RemoveDirectoryA(ScratchDirectory().c_str())) << ScratchDirectory();
 }
