@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes a release of the shipped 32-bit program from a clean, committed tree, of bytes that passed
 # every end-to-end case under Wine: dist/KorvaneUninstall-<version>.zip (scripts/release/package.sh
-# says what it holds), the same bytes on every run of one commit. Signing, when asked, is
+# says what it holds) and dist/KorvaneUninstall-conformance-<version>.zip, the kit that checks a
+# real Windows machine; the same bytes on every run of one commit. Signing, when asked, is
 # Authenticode with SHA-256, with a PKCS#12 file or with a key in a token or HSM (PKCS#11).
 set -euo pipefail
 
@@ -128,16 +129,27 @@ unsigned=$(sha256sum <"$exe" | cut -d' ' -f1)
 
 # Only bytes that passed every end-to-end case ship: the very file packed below, as the 32-bit
 # process it is on 64-bit Windows. A case that could not run counts as one that failed.
-cases=$(find tests/e2e/cases -name '*.sh' | wc -l)
-echo "release: running the $cases end-to-end cases on $unsigned" >&2
+tests=$(ctest --test-dir "$build" -L e2e -N | sed -n 's/^Total Tests: //p')
+[ "${tests:-0}" -gt 1 ] || fail "the build has no end-to-end cases"
+echo "release: running the $((tests - 1)) end-to-end cases on $unsigned" >&2
 if ! KORVANE_REQUIRE_WIN32=1 ctest --test-dir "$build" -L e2e -j"$(nproc)" --output-on-failure \
     >"$build/e2e.log" 2>&1; then
     grep -E '\*\*\*|FAIL' "$build/e2e.log" | head -n 20 >&2
     fail "an end-to-end case failed (build/release/e2e.log); nothing is packaged"
 fi
-grep -q "^100% tests passed, 0 tests failed out of $((cases + 1))\$" "$build/e2e.log" \
+grep -q "^100% tests passed, 0 tests failed out of $tests\$" "$build/e2e.log" \
     && ! grep -q "tests did not run" "$build/e2e.log" \
     || fail "not every end-to-end case ran (build/release/e2e.log); nothing is packaged"
+
+# The conformance kit: the cases the simulated machine is held to, for real Windows machines,
+# the 64-bit executable too; each proven under Wine to pass and to leave nothing behind.
+kit_build="$PWD/build/release-win64"
+rm -rf "$kit_build"
+cmake --preset win64 -B "$kit_build" >/dev/null
+cmake --build "$kit_build" -j"$(nproc)" >"$kit_build/build.log" 2>&1 || { tail -n 20 "$kit_build/build.log" >&2; fail "the 64-bit build failed"; }
+{ ctest --test-dir "$kit_build" -R '^e2e\.win64\.platform-conformance$' --output-on-failure >"$kit_build/e2e.log" 2>&1 &&
+    grep -q '^100% tests passed, 0 tests failed out of 2$' "$kit_build/e2e.log"; } \
+    || { tail -n 20 "$kit_build/e2e.log" >&2; fail "the 64-bit conformance kit fails under Wine; nothing is packaged"; }
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"; rm -f "$dist"/.KorvaneUninstall-*.zip.part' EXIT
@@ -160,9 +172,20 @@ fi
 
 zip="KorvaneUninstall-$version.zip"
 scripts/release/package.sh "$build" "$shipped" "${unsigned_listed:-}" "$version" "$commit" "$epoch" "$stage/$zip"
-# Only a whole zip ever appears under its name.
+kit="KorvaneUninstall-conformance-$version.zip"
+mkdir "$stage/kit"
+cp "$build/tests/e2e/fixtures/korvane_conformance_tests.exe" "$stage/kit/KorvaneConformance-x86.exe"
+cp "$kit_build/tests/e2e/fixtures/korvane_conformance_tests.exe" "$stage/kit/KorvaneConformance-x64.exe"
+sed "s/@VERSION@/$version/; s/\$/\r/" res/ConformanceKit.txt >"$stage/kit/README.txt"
+python3 scripts/release/pack.py "$stage/$kit" "$epoch" \
+    "$stage/kit/KorvaneConformance-x86.exe" "$stage/kit/KorvaneConformance-x64.exe" "$stage/kit/README.txt"
+# Only whole zips ever appear under their names.
 mkdir -p "$dist"
-cp "$stage/$zip" "$dist/.$zip.part"
-mv -f "$dist/.$zip.part" "$dist/$zip"
-echo "$dist/$zip"
+for name in "$zip" "$kit"; do
+    cp "$stage/$name" "$dist/.$name.part"
+done
+for name in "$zip" "$kit"; do
+    mv -f "$dist/.$name.part" "$dist/$name"
+    echo "$dist/$name"
+done
 python3 -c 'import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).read("SHA256SUMS").decode(), end="")' "$dist/$zip"

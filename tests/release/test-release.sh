@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # scripts/release.sh as a release manager uses it, on a committed copy of this tree: every
 # refusal, which leaves no zip behind; a release whose cases cannot run on this machine, which
-# is refused; an unsigned release and what its zip says about the program; and one signed with
-# a key in a throwaway SoftHSM2 token and timestamped by a throwaway RFC 3161 server.
+# is refused; and a release signed with a key in a throwaway SoftHSM2 token and timestamped by
+# a throwaway RFC 3161 server, and what its zips say about the program.
 # Arguments: the source tree and the shipped build's end-to-end work directory.
 set -euo pipefail
 source=$1 e2e_work=$2
@@ -20,6 +20,7 @@ cleanup() {
 trap cleanup EXIT
 version=$(sed -n 's/^project(KorvaneUninstall VERSION \([0-9.]*\) .*/\1/p' "$source/CMakeLists.txt")
 zip_name="KorvaneUninstall-$version.zip"
+kit_name="KorvaneUninstall-conformance-$version.zip"
 listing="KorvaneUninstall.exe README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt BUILDINFO.txt KorvaneUninstall.spdx.json SHA256SUMS"
 
 fail() {
@@ -54,8 +55,18 @@ expect_refusal() {
 }
 
 unpack() {
-    mkdir -p "$work/$1.files"
+    mkdir -p "$work/$1.files" "$work/$1.kit"
     python3 -m zipfile -e "$work/$1/$zip_name" "$work/$1.files"
+    python3 -m zipfile -e "$work/$1/$kit_name" "$work/$1.kit"
+}
+
+listing() {
+    python3 -c 'import sys, zipfile; print(" ".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$1"
+}
+
+# Text for administrators on Windows: every line ends with CRLF.
+expect_crlf() {
+    [ "$(grep -c $'\r$' "$1")" -eq "$(wc -l <"$1")" ] || fail "${1##*/} has lines without CRLF"
 }
 
 # Throwaway signing material: a code-signing certificate with its key in a PKCS#12 file and in
@@ -125,22 +136,52 @@ grep -qF "KORVANE_REQUIRE_WIN32=1, but this kernel cannot run 32-bit programs (s
 git reset -q --hard "$commit"
 echo "no release where the 32-bit build cannot run"
 
-# Unsigned: the files in their order, checksums that hold, text for Windows, and what the
-# program, the notices, BUILDINFO.txt and the SBOM say about the build.
-release unsigned || fail "$(cat "$work/unsigned.err")"
-grep -qxF "release: running the $(ls "$tree/tests/e2e/cases" | wc -l) end-to-end cases on $(sha256sum <"$tree/build/release/KorvaneUninstall.exe" | cut -d' ' -f1)" \
-    "$work/unsigned.err" || fail "the release did not test its program: $(cat "$work/unsigned.err")"
-[ "$(python3 -c 'import sys, zipfile; print(" ".join(zipfile.ZipFile(sys.argv[1]).namelist()))' \
-    "$work/unsigned/$zip_name")" = "$listing" ] || fail "the zip's listing"
-unpack unsigned
-files="$work/unsigned.files"
-(cd "$files" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS of the unsigned zip"
-cmp -s "$files/KorvaneUninstall.exe" "$tree/build/release/KorvaneUninstall.exe" || fail "the zip's program is not the tested build"
-for text in README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt BUILDINFO.txt; do
-    [ "$(grep -c $'\r$' "$files/$text")" -eq "$(wc -l <"$files/$text")" ] || fail "$text has lines without CRLF"
+# One whole release, signed with the key in the token, timestamped, the PIN from the
+# environment: no build tool sees the PIN (cmake and ctest note their environment on the way).
+# Unsigned releases take the same path without the signing step.
+mkdir "$work/spy"
+for tool in cmake ctest; do
+    printf '#!/bin/sh\nenv >>"%s"\nexec %s "$@"\n' "$work/spy.log" "$(command -v "$tool")" >"$work/spy/$tool"
+    chmod +x "$work/spy/$tool"
 done
-python3 "$source/tests/e2e/check-artefacts.py" "$files/KorvaneUninstall.exe" i386 "commit $commit" >/dev/null \
-    || fail "the program does not name its commit: $(python3 "$source/tests/e2e/check-artefacts.py" "$files/KorvaneUninstall.exe" i386 "commit $commit")"
+for _ in $(seq 50); do [ -s "$work/tsa.port" ] && break; sleep 0.1; done
+timestamp="http://127.0.0.1:$(cat "$work/tsa.port")"
+KORVANE_SIGN_PIN=2468 PATH="$work/spy:$PATH" release signed --pkcs11-module "$module" \
+    --pkcs11-key "$token_key" --cert "$work/cert.pem" --timestamp "$timestamp" || fail "$(cat "$work/signed.err")"
+[ -s "$work/spy.log" ] || fail "no build tool was watched"
+! grep -qE 'KORVANE_SIGN|2468' "$work/spy.log" || fail "a build tool saw the PIN"
+! grep -q "warning" "$work/signed.err" || fail "a timestamped release warned: $(cat "$work/signed.err")"
+built="$tree/build/release/KorvaneUninstall.exe"
+unsigned=$(sha256sum <"$built" | cut -d' ' -f1)
+grep -qxF "release: running the $(ls "$tree/tests/e2e/cases" | wc -l) end-to-end cases on $unsigned" \
+    "$work/signed.err" || fail "the release did not test its program: $(cat "$work/signed.err")"
+grep -qxF "release: the signed program passes full-removal" "$work/signed.err" || fail "the signed program was not run"
+
+# The files in their order, checksums that hold, text for Windows.
+[ "$(listing "$work/signed/$zip_name")" = "$listing" ] || fail "the zip's listing"
+[ "$(listing "$work/signed/$kit_name")" = "KorvaneConformance-x86.exe KorvaneConformance-x64.exe README.txt" ] \
+    || fail "the conformance kit's listing"
+unpack signed
+files="$work/signed.files"
+(cd "$files" && sha256sum --quiet -c --ignore-missing SHA256SUMS) || fail "SHA256SUMS"
+grep -qxF "$unsigned  KorvaneUninstall-unsigned.exe" "$files/SHA256SUMS" || fail "SHA256SUMS lacks the tested build's hash"
+for text in README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt BUILDINFO.txt; do
+    expect_crlf "$files/$text"
+done
+# The kit: the conformance executables the release ran under Wine, each needing nothing but
+# Windows's own libraries, and a README for Windows.
+expect_crlf "$work/signed.kit/README.txt"
+cmp -s "$work/signed.kit/KorvaneConformance-x86.exe" "$tree/build/release/tests/e2e/fixtures/korvane_conformance_tests.exe" \
+    && cmp -s "$work/signed.kit/KorvaneConformance-x64.exe" "$tree/build/release-win64/tests/e2e/fixtures/korvane_conformance_tests.exe" \
+    || fail "the kit's executables are not the ones the release ran"
+for exe in "$work/signed.kit"/*.exe; do
+    imports=$(objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr '[:lower:]' '[:upper:]' | sort -u | tr '\n' ' ')
+    [ "$imports" = "ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL " ] || fail "${exe##*/} needs $imports"
+done
+
+# What the program, the notices, BUILDINFO.txt and the SBOM say about the build.
+python3 "$source/tests/e2e/check-artefacts.py" "$built" i386 "commit $commit" >/dev/null \
+    || fail "the program does not name its commit: $(python3 "$source/tests/e2e/check-artefacts.py" "$built" i386 "commit $commit")"
 tr -d '\r' <"$files/BUILDINFO.txt" >"$work/buildinfo"
 grep -qxF "Commit:            $commit" "$work/buildinfo" || fail "BUILDINFO.txt lacks the commit"
 grep -qxF "SOURCE_DATE_EPOCH: 1796700000 (2026-12-08T03:20:00Z)" "$work/buildinfo" || fail "BUILDINFO.txt lacks the commit's time"
@@ -154,41 +195,18 @@ for package in gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 mingw-w64-i686-
 done
 /usr/bin/python3 "$here/check-sbom.py" "$here/spdx-2.3-schema.json" "$files" "$commit" || fail "the SBOM"
 # The same tested build packs into the same bytes again.
-"$tree/scripts/release/package.sh" "$tree/build/release" "$tree/build/release/KorvaneUninstall.exe" "" \
+"$tree/scripts/release/package.sh" "$tree/build/release" "$files/KorvaneUninstall.exe" "$unsigned" \
     "$version" "$commit" 1796700000 "$work/repacked.zip"
-cmp -s "$work/unsigned/$zip_name" "$work/repacked.zip" || fail "the same build packs into different zips"
-echo "unsigned: $(sha256sum <"$work/unsigned/$zip_name" | cut -d' ' -f1), packed twice"
+cmp -s "$work/signed/$zip_name" "$work/repacked.zip" || fail "the same build packs into different zips"
+echo "release: $(sha256sum <"$work/signed/$zip_name" | cut -d' ' -f1), packed twice"
 
-# Signed with the key in the token, timestamped, the PIN from the environment. No build tool
-# sees the PIN: cmake and ctest note their environment on the way.
-mkdir "$work/spy"
-for tool in cmake ctest; do
-    printf '#!/bin/sh\nenv >>"%s"\nexec %s "$@"\n' "$work/spy.log" "$(command -v "$tool")" >"$work/spy/$tool"
-    chmod +x "$work/spy/$tool"
-done
-for _ in $(seq 50); do [ -s "$work/tsa.port" ] && break; sleep 0.1; done
-timestamp="http://127.0.0.1:$(cat "$work/tsa.port")"
-KORVANE_SIGN_PIN=2468 PATH="$work/spy:$PATH" release signed --pkcs11-module "$module" \
-    --pkcs11-key "$token_key" --cert "$work/cert.pem" --timestamp "$timestamp" || fail "$(cat "$work/signed.err")"
-[ -s "$work/spy.log" ] || fail "no build tool was watched"
-! grep -qE 'KORVANE_SIGN|2468' "$work/spy.log" || fail "a build tool saw the PIN"
-! grep -q "warning" "$work/signed.err" || fail "a timestamped release warned: $(cat "$work/signed.err")"
-grep -qxF "release: the signed program passes full-removal" "$work/signed.err" || fail "the signed program was not run"
-unpack signed
-signed="$work/signed.files/KorvaneUninstall.exe"
+# The signature, its timestamp, and a program changed only where a signature goes.
+signed="$files/KorvaneUninstall.exe"
 osslsigncode verify -CAfile "$work/cert.pem" -TSA-CAfile "$work/tsa/tsa.pem" -in "$signed" >"$work/verify.out" 2>&1 \
     || fail "osslsigncode verify: $(cat "$work/verify.out")"
 grep -qxF "Timestamp Server Signature verification: ok" "$work/verify.out" || fail "no timestamp: $(cat "$work/verify.out")"
-grep -E '^(Message digest algorithm|Signature verification|Timestamp Server Signature verification)' "$work/verify.out" | sort -u
-(cd "$work/signed.files" && sha256sum --quiet -c --ignore-missing SHA256SUMS) || fail "SHA256SUMS of the signed zip"
-grep -qxF "$(sha256sum <"$files/KorvaneUninstall.exe" | cut -d' ' -f1)  KorvaneUninstall-unsigned.exe" \
-    "$work/signed.files/SHA256SUMS" || fail "the signed release's unsigned program differs from the first release's"
-for text in README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt BUILDINFO.txt; do
-    cmp -s "$files/$text" "$work/signed.files/$text" || fail "$text differs between two releases of one commit"
-done
-/usr/bin/python3 "$here/check-sbom.py" "$here/spdx-2.3-schema.json" "$work/signed.files" "$commit" || fail "the signed SBOM"
-# Signing changed only the checksum and the signature's slot, and appended the signature.
-python3 - "$files/KorvaneUninstall.exe" "$signed" <<'PY' || fail "signing changed more than the signature"
+grep -E '^(Message digest algorithm|Signature verification:|Timestamp Server Signature verification)' "$work/verify.out" | sort -u
+python3 - "$built" "$signed" <<'PY' || fail "signing changed more than the signature"
 import struct, sys
 unsigned, signed = (open(path, "rb").read() for path in sys.argv[1:])
 opt = struct.unpack_from("<I", unsigned, 0x3C)[0] + 24
@@ -206,7 +224,7 @@ PY
     . "$tree/scripts/release/sign.sh"
     SIGN_MODE=pkcs12 SIGN_PFX="$work/cert.pfx" SIGN_SECRET=throwaway
     signing_options
-    sign_file "$files/KorvaneUninstall.exe" "$work/pfx-signed.exe" || fail "PKCS#12 signing: $SIGN_ERROR"
+    sign_file "$built" "$work/pfx-signed.exe" || fail "PKCS#12 signing: $SIGN_ERROR"
 )
 osslsigncode verify -CAfile "$work/cert.pem" -in "$work/pfx-signed.exe" >"$work/verify-pfx.out" 2>&1 \
     || fail "osslsigncode verify (PKCS#12): $(cat "$work/verify-pfx.out")"

@@ -55,9 +55,9 @@ TEST_F(PrintMessageTest, EveryMessageHasReachedTheFileWhileTheInfEngineRuns) {
     for (const char* szInf : {"vlwarden.inf", "qlvn2.inf"}) {
         sim::ProcessOutcome outcome;
         outcome.effect = [&](sim::Machine&) { writtenWhileRunning.push_back(out.Written()); };
-        machine().processes().OnCommandLine(
-            "rundll32.exe advpack.dll,LaunchINFSection " + downloads + szInf + ",DefaultUninstall,1",
-            outcome);
+        machine().processes().OnCommandLine("rundll32.exe advpack.dll,LaunchINFSection " +
+                                                downloads + szInf + ",DefaultUninstall,1",
+                                            outcome);
     }
 
     UninstallKorvane();

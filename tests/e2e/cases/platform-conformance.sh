@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
-# The Win32 behaviour the simulated machine copies, checked against Wine with the same cases
-# the unit tests run on the simulation.
+# The Win32 behaviour the simulated machine copies, checked against Wine with the same cases the
+# unit tests run on the simulation: the executable of the conformance kit for real machines,
+# alone in a folder. It leaves nothing behind, in the registry or on disk.
 . "$(dirname "$0")/../lib.sh"
 new_machine
 cp "$E2E_FIXTURES/korvane_conformance_tests.exe" "$DRIVE_C/work/"
+before=$(machine_state)
 wine_in_work 'C:\work\korvane_conformance_tests.exe' >"$CASE_DIR/stdout" 2>&1 || {
     tr -d '\r' <"$CASE_DIR/stdout" | grep -v '^\[       OK' >&2
     fail "the conformance cases fail on Wine"
 }
 tr -d '\r' <"$CASE_DIR/stdout" | tail -n 3
+after=$(machine_state)
+[ "$after" = "$before" ] || {
+    diff <(echo "$before") <(echo "$after") >&2 || true
+    fail "the conformance cases left something behind"
+}
