@@ -119,6 +119,16 @@ inf_sweep_found_nothing() {
     done
 }
 
+# An INF sweep that finds every one of them; in delete-only mode (the argument TRUE) it runs no
+# section in between.
+inf_sweep_found_all() {
+    local name
+    echo "[Info] Checking ManualRunInfUninstall(bDeleteOnly: $1)..."
+    for name in $TOOLKIT_INF_FILES; do
+        echo "Looking for: [$name] it exists"
+    done
+}
+
 # The manual cleanup of a unit that install_distribution_unit registered: its INF section run,
 # its INF and OSD files deleted, its tree removed. The arguments are the unit's CLSID and the
 # names of its INF and OSD files.
@@ -163,14 +173,8 @@ Started DeleteInstalledUnit()
 	 **FAILED** to load OCCACHE.DLL
 LOG
     unit_cleaned_up_by_hand "$WARDEN_CLSID" vlwarden.inf vlwarden.osd
+    inf_sweep_found_all TRUE
     cat <<'LOG'
-[Info] Checking ManualRunInfUninstall(bDeleteOnly: TRUE)...
-Looking for: [qlvn2.inf] it exists
-Looking for: [qlvn.inf] it exists
-Looking for: [Korvane.inf] it exists
-Looking for: [warden.inf] it exists
-Looking for: [tm.inf] it exists
-Looking for: [plotra.inf] it exists
 Completed uninstalling distribution unit: {3F8A6C12-9D47-11D2-B5E0-0060B8A41C7D}
 Uninstalling distribution unit: {2B91D4E7-5A06-11D2-9C3E-00A0D2F7316B}
 	It is registered
