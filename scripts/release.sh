@@ -71,7 +71,7 @@ cd "$(dirname "$0")/.."
 . scripts/release/sign.sh
 
 # A release names the commit it is built from, so it is built from nothing else.
-git rev-parse --verify -q HEAD >/dev/null 2>&1 && [ "$(git rev-parse --show-toplevel)" = "$PWD" ] \
+git rev-parse --verify -q HEAD >/dev/null 2>&1 && [ "$(git rev-parse --show-toplevel)" = "$(pwd -P)" ] \
     || fail "$PWD is not a git checkout with a commit: a release is built from a commit"
 if [ -n "$(git status --porcelain)" ]; then
     echo "release: the tree has changes that are not committed; commit or remove them first:" >&2
