@@ -10,7 +10,9 @@ set -euo pipefail
 # test started below ever sees them.
 secret_password=${KORVANE_SIGN_PASSWORD-} password_given=${KORVANE_SIGN_PASSWORD+set}
 secret_pin=${KORVANE_SIGN_PIN-} pin_given=${KORVANE_SIGN_PIN+set}
-unset KORVANE_SIGN_PASSWORD KORVANE_SIGN_PIN
+# SIGN_SECRET holds the secret from here on: unset first, so that a variable of that name the
+# caller exported cannot carry it into the environment of what runs below.
+unset KORVANE_SIGN_PASSWORD KORVANE_SIGN_PIN SIGN_SECRET
 
 usage() {
     cat >&2 <<'USAGE'

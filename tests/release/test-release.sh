@@ -137,7 +137,8 @@ git reset -q --hard "$commit"
 echo "no release where the 32-bit build cannot run"
 
 # One whole release, signed with the key in the token, timestamped, the PIN from the
-# environment: no build tool sees the PIN (cmake and ctest note their environment on the way).
+# environment: no build tool sees the PIN (cmake and ctest note their environment on the way),
+# not even through a variable of the signing code's that the caller happened to export.
 # Unsigned releases take the same path without the signing step.
 mkdir "$work/spy"
 for tool in cmake ctest; do
@@ -146,10 +147,10 @@ for tool in cmake ctest; do
 done
 for _ in $(seq 50); do [ -s "$work/tsa.port" ] && break; sleep 0.1; done
 timestamp="http://127.0.0.1:$(cat "$work/tsa.port")"
-KORVANE_SIGN_PIN=2468 PATH="$work/spy:$PATH" release signed --pkcs11-module "$module" \
+KORVANE_SIGN_PIN=2468 SIGN_SECRET=exported PATH="$work/spy:$PATH" release signed --pkcs11-module "$module" \
     --pkcs11-key "$token_key" --cert "$work/cert.pem" --timestamp "$timestamp" || fail "$(cat "$work/signed.err")"
 [ -s "$work/spy.log" ] || fail "no build tool was watched"
-! grep -qE 'KORVANE_SIGN|2468' "$work/spy.log" || fail "a build tool saw the PIN"
+! grep -qE 'KORVANE_SIGN|SIGN_SECRET|2468' "$work/spy.log" || fail "a build tool saw the PIN"
 ! grep -q "warning" "$work/signed.err" || fail "a timestamped release warned: $(cat "$work/signed.err")"
 built="$tree/build/release/KorvaneUninstall.exe"
 unsigned=$(sha256sum <"$built" | cut -d' ' -f1)
