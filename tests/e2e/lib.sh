@@ -313,7 +313,8 @@ machine_state() {
     for key in 'HKLM\Software' 'HKCU\Software'; do
         wine_in_work reg export "$key" 'C:\state.reg' /reg:64 /y >/dev/null 2>&1 \
             || fail "reg export $key"
-        tr -d '\r' <"$DRIVE_C/state.reg"
+        # reg export writes UTF-16 with a byte order mark.
+        iconv -f UTF-16 -t UTF-8 "$DRIVE_C/state.reg" | tr -d '\r'
         rm -f "$DRIVE_C/state.reg"
     done
     (cd "$DRIVE_C" && find . -path ./state.reg -prune -o -printf '%p %s\n' | sort)

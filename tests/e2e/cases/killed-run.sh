@@ -46,4 +46,6 @@ cp "$CASE_DIR/rundll32.exe" "$engine"
 rm "$DRIVE_C/blocking-rundll32.log"
 expect_exit_zero /log
 full_removal_log | expect_stdout
-[ "$(machine_state)" = "$uninterrupted" ] || fail "the machine differs from one run that was never cut off"
+state=$(machine_state)
+[ "$state" = "$uninterrupted" ] || fail "the machine differs from one run that was never cut off:
+$(diff <(echo "$uninterrupted") <(echo "$state") | head -n 20)"
