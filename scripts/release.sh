@@ -107,7 +107,7 @@ case $SIGN_MODE in
             case $SIGN_ERROR in
                 *"PIN incorrect"*|*PIN_INCORRECT*) fail "the token refused the PIN for $key" ;;
                 *"PIN locked"*|*PIN_LOCKED*) fail "the token's PIN for $key is locked" ;;
-                *) fail "cannot sign with $key through $module: $(grep -v -e '^Engine' -e '^Failed$' <<<"$SIGN_ERROR" | head -n 2 | tr '\n' ' ')" ;;
+                *) fail "cannot sign with $key through $module: $(signing_error 2)" ;;
             esac
         fi
         ;;
@@ -124,8 +124,8 @@ rm -rf "$build"
 cmake --preset win32 -B "$build" >/dev/null
 cmake --build "$build" -j"$(nproc)" >"$build/build.log" 2>&1 || { tail -n 20 "$build/build.log" >&2; fail "the build failed"; }
 exe="$build/KorvaneUninstall.exe"
-python3 tests/e2e/check-artefacts.py "$exe" i386 "commit $commit" >/dev/null \
-    || fail "the build is not what ships: $(python3 tests/e2e/check-artefacts.py "$exe" i386 "commit $commit")"
+artefacts=$(python3 tests/e2e/check-artefacts.py "$exe" i386 "commit $commit") \
+    || fail "the build is not what ships: $artefacts"
 python3 scripts/release/provenance.py check "$build/KorvaneUninstall.map" >/dev/null || fail "the notices do not cover the link"
 unsigned=$(sha256sum <"$exe" | cut -d' ' -f1)
 
@@ -159,7 +159,7 @@ shipped=$exe
 if [ -n "$SIGN_MODE" ]; then
     shipped="$stage/KorvaneUninstall.exe"
     sign_file "$exe" "$shipped" "$timestamp" \
-        || fail "signing failed: $(grep -v -e '^Engine' -e '^Failed$' <<<"$SIGN_ERROR" | head -n 3 | tr '\n' ' ')"
+        || fail "signing failed: $(signing_error 3)"
     # The signed file runs a whole removal once more, with the same log.
     mkdir "$stage/e2e"
     ln -s "$build/e2e-work/base-prefix" "$stage/e2e/base-prefix"

@@ -78,6 +78,11 @@ def versions(packages):
     return dict(line.split("\t") for line in answer.splitlines())
 
 
+def debian_architecture():
+    return subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True,
+                          check=True).stdout.strip()
+
+
 def toolchain_files(build_dir, map_path):
     """Every file of the toolchain the build of the program ran or read: compilers and binary
     utilities, the build tools, the system headers its sources included, what the link took."""
@@ -235,7 +240,7 @@ def notices(map_path, version, out):
 def buildinfo(build_dir, version, commit, epoch, out):
     packages = versions(owning_packages(toolchain_files(build_dir, os.path.join(build_dir, "KorvaneUninstall.map"))).values())
     osrelease = dict(re.findall(r'^(\w+)="?([^"\n]*)"?$', open("/etc/os-release").read(), re.M))
-    arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True, check=True).stdout.strip()
+    arch = debian_architecture()
     lines = ["KorvaneUninstall %s" % version, "",
              "Commit:            %s" % commit,
              "SOURCE_DATE_EPOCH: %d (%s)" % (epoch, time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(epoch))),
@@ -258,7 +263,7 @@ def purl(package, version, arch):
 
 def sbom(build_dir, version, commit, epoch, exe, out):
     map_path = os.path.join(build_dir, "KorvaneUninstall.map")
-    arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True, check=True).stdout.strip()
+    arch = debian_architecture()
     digest = hashlib.sha256(open(exe, "rb").read()).hexdigest()
     program = "SPDXRef-Package-KorvaneUninstall"
     created = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(epoch))

@@ -51,6 +51,18 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Runs the command every tenth of a second until it succeeds, for at most $1 seconds; fails
+# when it never did.
+wait_until() {
+    local tenths=$(($1 * 10))
+    shift
+    for _ in $(seq "$tenths"); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    "$@"
+}
+
 # A fresh copy of the base prefix with the program in C:\Downloads, where administrators
 # usually run it from; the current directory is C:\work.
 new_machine() {

@@ -3,8 +3,8 @@
 published SPDX 2.3 JSON schema accepts, that describes the very program beside it, and that
 names what the link took and what built it. Debian's python3 with python3-jsonschema.
 
-SCHEMA is spdx-2.3-schema.json beside this file: the SPDX project's JSON schema of SPDX 2.3
-(github.com/spdx/spdx-spec, branch support/2.3, schemas/spdx-schema.json), licensed CC-BY-3.0."""
+SCHEMA is spdx-2.3-schema.json beside this file, the SPDX project's JSON schema of SPDX 2.3
+documents; .reuse/dep5 gives its source and licence."""
 import hashlib
 import json
 import sys

@@ -181,8 +181,8 @@ for exe in "$work/signed.kit"/*.exe; do
 done
 
 # What the program, the notices, BUILDINFO.txt and the SBOM say about the build.
-python3 "$source/tests/e2e/check-artefacts.py" "$built" i386 "commit $commit" >/dev/null \
-    || fail "the program does not name its commit: $(python3 "$source/tests/e2e/check-artefacts.py" "$built" i386 "commit $commit")"
+artefacts=$(python3 "$source/tests/e2e/check-artefacts.py" "$built" i386 "commit $commit") \
+    || fail "the program does not name its commit: $artefacts"
 tr -d '\r' <"$files/BUILDINFO.txt" >"$work/buildinfo"
 grep -qxF "Commit:            $commit" "$work/buildinfo" || fail "BUILDINFO.txt lacks the commit"
 grep -qxF "SOURCE_DATE_EPOCH: 1796700000 (2026-12-08T03:20:00Z)" "$work/buildinfo" || fail "BUILDINFO.txt lacks the commit's time"

@@ -22,10 +22,8 @@ cp "$E2E_FIXTURES/BlockingRundll32.exe" "$engine"
 (cd "$DRIVE_C/work" && WINEDLLOVERRIDES="$WINDOWS_SEARCH_ORDER" exec "$WINE" "$PROGRAM" /log) \
     </dev/null >"$CASE_DIR/stdout" 2>"$CASE_DIR/stderr" &
 program=$!
-for _ in $(seq 600); do
-    [ ! -f "$DRIVE_C/blocking-rundll32.log" ] || break
-    sleep 0.1
-done
+wait_until 60 test -f "$DRIVE_C/blocking-rundll32.log" \
+    || fail "the program did not come to wait for the INF engine"
 [ "$(tr -d '\r' <"$DRIVE_C/blocking-rundll32.log")" = \
   "rundll32.exe advpack.dll,LaunchINFSection $HANGING_INF,DefaultUninstall,1" ] \
     || fail "the program did not come to wait for the INF engine"
@@ -37,11 +35,7 @@ touch "$DRIVE_C/blocking-rundll32.go"
 full_removal_log | sed -n "1,/^	INF file: \[${HANGING_INF//\\/\\\\}\]\$/p" | expect_stdout
 
 # Again, with the system's own INF engine, once the hanging one has ended.
-for _ in $(seq 600); do
-    [ -f "$DRIVE_C/blocking-rundll32.go" ] || break
-    sleep 0.1
-done
-[ ! -f "$DRIVE_C/blocking-rundll32.go" ] || fail "the hanging INF engine did not end"
+wait_until 60 test ! -f "$DRIVE_C/blocking-rundll32.go" || fail "the hanging INF engine did not end"
 cp "$CASE_DIR/rundll32.exe" "$engine"
 rm "$DRIVE_C/blocking-rundll32.log"
 expect_exit_zero /log

@@ -8,11 +8,7 @@ cp "$E2E_FIXTURES/HoldFile.exe" "$DRIVE_C/Downloads/HoldFile.exe"
 
 wine_in_work 'C:\Downloads\HoldFile.exe' 'C:\windows\syswow64\vlplotra.dll' 'C:\held.ready' &
 holder=$!
-for _ in $(seq 300); do
-    [ -e "$DRIVE_C/held.ready" ] && break
-    sleep 0.1
-done
-[ -e "$DRIVE_C/held.ready" ] || fail "the holder never held the library"
+wait_until 30 test -e "$DRIVE_C/held.ready" || fail "the holder never held the library"
 
 expect_exit_zero /log
 kill "$holder" 2>/dev/null || true

@@ -10,11 +10,10 @@ pid=$!
 exec 3>"$fifo"
 
 prompt='Press any key to continue ...'
-for _ in $(seq 600); do
-    [ "$(tail -c ${#prompt} "$CASE_DIR/stdout")" = "$prompt" ] && break
-    sleep 0.1
-done
-[ "$(tail -c ${#prompt} "$CASE_DIR/stdout")" = "$prompt" ] || fail "no prompt before the read"
+prompted() {
+    [ "$(tail -c ${#prompt} "$CASE_DIR/stdout")" = "$prompt" ]
+}
+wait_until 60 prompted || fail "no prompt before the read"
 sleep 1
 kill -0 "$pid" 2>/dev/null || fail "the program ended without waiting for a key"
 
