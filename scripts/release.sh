@@ -136,7 +136,9 @@ tests=$(ctest --test-dir "$build" -L e2e -N | sed -n 's/^Total Tests: //p')
 echo "release: running the $((tests - 1)) end-to-end cases on $unsigned" >&2
 if ! KORVANE_REQUIRE_WIN32=1 ctest --test-dir "$build" -L e2e -j"$(nproc)" --output-on-failure \
     >"$build/e2e.log" 2>&1; then
-    grep -E '\*\*\*|FAIL' "$build/e2e.log" | head -n 20 >&2
+    # Each case that failed, with all it said.
+    awk '/\*\*\*/ {shown = 1} /^ +Start |^ *[0-9]+\/[0-9]+ Test / && !/\*\*\*/ {shown = 0} shown' \
+        "$build/e2e.log" | head -n 40 >&2
     fail "an end-to-end case failed (build/release/e2e.log); nothing is packaged"
 fi
 grep -q "^100% tests passed, 0 tests failed out of $tests\$" "$build/e2e.log" \

@@ -26,15 +26,10 @@ installed_wine() {
     dpkg-query -W -f '${Package}:${Architecture} ${Version}\n' 'wine*' 'libwine*' 2>/dev/null | sort
 }
 
-# What the base prefix holds beyond what wineboot makes; a prefix made before this changed
-# is made again.
-BASE_PREFIX_RECIPE="with the 32-bit view's CurrentVersion\\Fonts key"
-
 # Makes a new prefix at $1 unless the one there was made by the Wine installed now.
 make_base_prefix() {
     local prefix=$1 stamp="$1/.korvane-base" wine
-    wine="$(installed_wine)
-$BASE_PREFIX_RECIPE"
+    wine=$(installed_wine)
     if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$wine" ]; then
         return 0
     fi
@@ -43,10 +38,6 @@ $BASE_PREFIX_RECIPE"
     (
         export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree="
         "$WINE" wineboot.exe -i >/dev/null 2>&1
-        # Wine's font setup makes this key, empty, in some runs and not in others, depending on
-        # which of its processes sets fonts up first: a case that compares the machine before
-        # and after would see it appear now and then. Made here, it is always there.
-        "$WINE" reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Fonts' /reg:32 /f >/dev/null 2>&1
         wineserver -w
     )
     printf '%s\n' "$wine" >"$stamp"

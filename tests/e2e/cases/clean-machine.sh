@@ -9,4 +9,4 @@ expect_exit_zero /log
     echo "Velmor Korvane Uninstall utility."
     clean_machine_log
 } | expect_stdout
-[ "$(machine_state)" = "$before" ] || fail "the clean machine changed"
+expect_machine_state "$before" "the clean machine changed"

@@ -40,6 +40,4 @@ cp "$CASE_DIR/rundll32.exe" "$engine"
 rm "$DRIVE_C/blocking-rundll32.log"
 expect_exit_zero /log
 full_removal_log | expect_stdout
-state=$(machine_state)
-[ "$state" = "$uninterrupted" ] || fail "the machine differs from one run that was never cut off:
-$(diff <(echo "$uninterrupted") <(echo "$state") | head -n 20)"
+expect_machine_state "$uninterrupted" "the machine differs from one run that was never cut off"

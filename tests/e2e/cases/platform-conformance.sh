@@ -11,8 +11,4 @@ wine_in_work 'C:\work\korvane_conformance_tests.exe' >"$CASE_DIR/stdout" 2>&1 ||
     fail "the conformance cases fail on Wine"
 }
 tr -d '\r' <"$CASE_DIR/stdout" | tail -n 3
-after=$(machine_state)
-[ "$after" = "$before" ] || {
-    diff <(echo "$before") <(echo "$after") >&2 || true
-    fail "the conformance cases left something behind"
-}
+expect_machine_state "$before" "the conformance cases left something behind"

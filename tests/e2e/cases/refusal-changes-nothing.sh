@@ -13,5 +13,4 @@ expect_stdout <<'LOG'
 Velmor Korvane Uninstall utility.
 Korvane has been installed using Windows Installer, please use Add/Remove Programs to remove Korvane
 LOG
-after=$(machine_state)
-[ "$after" = "$before" ] || { diff <(echo "$before") <(echo "$after") >&2; fail "the machine changed"; }
+expect_machine_state "$before" "the machine changed"
