@@ -318,9 +318,9 @@ expect_unrelated_kept() {
     expect_key_kept "HKLM\\Software\\Classes\\CLSID\\$(library_clsid notkorvane)"
 }
 
-# What the machine holds: registry contents below Software, and every file with its size.
-# The 64-bit view holds the 32-bit one too, under Wow6432Node. Left out are the keys where
-# Wine's font setup notes the fonts it found, which it fills in some runs and not others,
+# What the machine holds: registry contents below Software, every folder, and every file with
+# its size. The 64-bit view holds the 32-bit one too, under Wow6432Node. Left out are the keys
+# where Wine's font setup notes the fonts it found, which it fills in some runs and not others,
 # depending on which process sets fonts up first (the program touches no font key).
 machine_state() {
     local key
@@ -332,7 +332,9 @@ machine_state() {
             | awk '/^\[/ { fonts = /\\CurrentVersion\\Fonts\]$|\\Software\\Wine\\Fonts(\\.*)?\]$/ } !fonts'
         rm -f "$DRIVE_C/state.reg"
     done
-    (cd "$DRIVE_C" && find . -path ./state.reg -prune -o -printf '%p %s\n' | sort)
+    # A folder by its name alone: ext4 never gives back the block a folder grew by for a file
+    # since deleted, so its size says nothing about what the machine holds.
+    (cd "$DRIVE_C" && find . -path ./state.reg -prune -o -type d -printf '%p/\n' -o -printf '%p %s\n' | sort)
 }
 
 # The machine holds what $1, an earlier machine_state, says; else the case fails with $2 and
