@@ -1,0 +1,82 @@
+#!/usr/bin/env python3
+"""Holds the README's korvane-deploy.ps1 to PowerShell 2.0, which no test here can run: every
+cmdlet it calls, with each parameter it names, must be in that version's help, and it must use
+no operator or variable that came later. Prints what does not fit and exits 1."""
+import re
+import sys
+
+# PowerShell 2.0's help (Get-Help <cmdlet> -Full on Windows 7), for the cmdlets the recipe calls.
+# A cmdlet missing here is reported: look it up in the 2.0 help before adding it.
+PARAMETERS = {
+    "Copy-Item": "LiteralPath Path Destination Container Credential Exclude Filter Force Include "
+                 "PassThru Recurse UseTransaction",
+    "Get-Command": "Name ArgumentList CommandType Module Noun Syntax TotalCount Verb",
+    "Get-Item": "LiteralPath Path Credential Exclude Filter Force Include UseTransaction",
+    # No LiteralPath: Get-Acl and Set-Acl gained it in 3.0.
+    "Get-Acl": "Path Audit Exclude Filter Include UseTransaction",
+    "Join-Path": "Path ChildPath Credential Resolve UseTransaction",
+    "New-Item": "Path Name ItemType Value Credential Force UseTransaction",
+    "Out-Null": "InputObject",
+    "Split-Path": "LiteralPath Path Parent Leaf Qualifier NoQualifier IsAbsolute Resolve Credential "
+                  "UseTransaction",
+    "Start-Process": "FilePath ArgumentList Credential LoadUserProfile NoNewWindow PassThru "
+                     "RedirectStandardError RedirectStandardInput RedirectStandardOutput "
+                     "UseNewEnvironment Verb Wait WindowStyle WorkingDirectory",
+    "Test-Path": "LiteralPath Path Credential Exclude Filter Include IsValid PathType UseTransaction",
+    "Write-Warning": "Message",
+}
+COMMON = "Verbose Debug ErrorAction WarningAction ErrorVariable WarningVariable OutVariable " \
+         "OutBuffer WhatIf Confirm"
+# Operators and automatic variables of 3.0 and later.
+LATER = re.compile(r"-[ci]?(?:not)?in\b|-[ci]?sh[lr]\b|\$PSScriptRoot\b|\$PSCommandPath\b|"
+                   r"\$PSItem\b|\[ordered\]|::new\(|\.(?:ForEach|Where)\(", re.IGNORECASE)
+
+
+def recipe(readme):
+    blocks = re.findall(r"^```powershell\n(.*?)^```$", open(readme, encoding="utf-8").read(),
+                        re.MULTILINE | re.DOTALL)
+    found = [block for block in blocks if block.startswith("# korvane-deploy.ps1:")]
+    if len(found) != 1:
+        sys.exit(f"{readme}: {len(found)} korvane-deploy.ps1 recipes, expected 1")
+    return found[0]
+
+
+def statements(script):
+    """The script's lines, continuations joined, without comments or the text of strings."""
+    script = re.sub(r"`\n", " ", script)
+    for line in script.splitlines():
+        line = re.sub(r"'[^']*'|\"[^\"]*\"", "''", line)
+        yield re.sub(r"#.*", "", line)
+
+
+def faults(script):
+    for line in statements(script):
+        for later in LATER.findall(line):
+            yield f"{later}: needs PowerShell 3.0 or later"
+        for call in re.finditer(r"\b([A-Z][a-z]+-[A-Z][A-Za-z]+)\b", line):
+            cmdlet = call.group(1)
+            if cmdlet not in PARAMETERS:
+                yield f"{cmdlet}: not among the PowerShell 2.0 cmdlets this check knows"
+                continue
+            # Its arguments end where its pipeline element or parenthesis does.
+            arguments = re.split(r"[|;{}]", line[call.end():])[0]
+            depth = 0
+            for token in re.findall(r"[()]|-[A-Za-z]+(?=[\s:]|$)", arguments):
+                depth += {"(": 1, ")": -1}.get(token, 0)
+                if depth < 0:
+                    break
+                if depth == 0 and token not in "()":
+                    name = token[1:]
+                    if name not in PARAMETERS[cmdlet].split() + COMMON.split():
+                        yield f"{cmdlet} -{name}: no such parameter in PowerShell 2.0"
+
+
+def main():
+    found = list(faults(recipe(sys.argv[1])))
+    for fault in found:
+        print(fault)
+    return 1 if found else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
