@@ -26,10 +26,12 @@ installed_wine() {
     dpkg-query -W -f '${Package}:${Architecture} ${Version}\n' 'wine*' 'libwine*' 2>/dev/null | sort
 }
 
-# Makes a new prefix at $1 unless the one there was made by the Wine installed now.
+# Makes a new prefix at $1 unless the one there was made by the Wine installed now, on a machine
+# that ran 32-bit programs as this one does: without them, Wine leaves out the 32-bit half.
 make_base_prefix() {
     local prefix=$1 stamp="$1/.korvane-base" wine
-    wine=$(installed_wine)
+    wine="$(installed_wine)
+32-bit programs: ${WHY_NOT_32BIT:-they run}"
     if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$wine" ]; then
         return 0
     fi
