@@ -3,10 +3,15 @@
 
 # Sets WINE, the command that starts a Windows program, and WHY_NOT_32BIT, empty when 32-bit
 # programs run here. Where they cannot, Wine's launcher would still try its 32-bit loader
-# first, so the 64-bit loader is started directly. Fails when 32-bit programs cannot run.
+# first, so the 64-bit loader is started directly; so too where 32-bit code runs only in an
+# emulator, so that only 32-bit programs pay for it. Fails when 32-bit programs cannot run.
 choose_wine() {
     if WHY_NOT_32BIT=$(bash "$(dirname "${BASH_SOURCE[0]}")/probe-32bit.sh" "$1"); then
-        use_wine wine
+        if emulated_32bit; then
+            use_wine /usr/lib/wine/wine64
+        else
+            use_wine wine
+        fi
         return 0
     fi
     use_wine /usr/lib/wine/wine64
@@ -18,6 +23,17 @@ use_wine() {
     if [ "$WINE" != wine ]; then
         export WINELOADER=$WINE
     fi
+    # In the emulator, with the CPU's page faults (scripts/bootstrap-32bit.sh).
+    if emulated_32bit && [ -f "$PAGE_FAULT_TRAP" ]; then
+        export QEMU_SET_ENV="LD_PRELOAD=$PAGE_FAULT_TRAP"
+    fi
+}
+
+PAGE_FAULT_TRAP=/usr/local/lib/korvane/page-fault-trap.so
+
+# Whether 32-bit programs run here only in QEMU's user-mode emulator.
+emulated_32bit() {
+    grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null
 }
 
 # The installed Wine, down to the package versions of both architectures.
