@@ -2,7 +2,7 @@
 # The command runner and the system directory against real Win32.
 . "$(dirname "$0")/../lib.sh"
 new_machine
-cp "$E2E_FIXTURES/SlowChild.exe" "$DRIVE_C/Downloads/SlowChild.exe"
+cp "$E2E_FIXTURES/SlowChild.exe" "$E2E_FIXTURES/PumpedChild.exe" "$DRIVE_C/Downloads/"
 
 run_driver exec nosuch.exe /x
 expect_stdout <<'LOG'
@@ -17,9 +17,9 @@ expect_stdout <<'LOG'
 LOG
 
 # Messages posted to a window of the waiting thread while the child runs reach it.
-run_driver pump 'C:\Downloads\SlowChild.exe' again
+run_driver pump 'C:\Downloads\PumpedChild.exe' again
 expect_stdout <<'LOG'
-[Info] Execute command: [C:\Downloads\SlowChild.exe again] returned 3
+[Info] Execute command: [C:\Downloads\PumpedChild.exe again] returned 3
 => 3, dispatched 3
 LOG
 

@@ -34,10 +34,21 @@ LRESULT CALLBACK CountingWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
     return DefWindowProcA(hWnd, uMsg, wParam, lParam);
 }
 
-DWORD WINAPI PostSpacedMessages(LPVOID pWindow) {
-    for (UINT i = 0; i < 3; ++i) {
-        Sleep(200);
+// Posts three messages, each once the one before has reached the window, and only then lets the
+// child end: however slow the machine, every message arrives while the child runs. A waiting
+// thread that does not dispatch is given ten seconds a message, and the count says the rest.
+DWORD WINAPI PostWhileTheChildRuns(LPVOID pWindow) {
+    for (LONG i = 0; i < 3; ++i) {
         PostMessageA(static_cast<HWND>(pWindow), WM_USER + i, 0, 0);
+        for (int nPolls = 0; nPolls < 200 && InterlockedCompareExchange(&g_nDispatched, 0, 0) <= i;
+             ++nPolls) {
+            Sleep(50);
+        }
+    }
+    HANDLE hGo = CreateFileA("C:\\pumped-child.go", GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hGo != INVALID_HANDLE_VALUE) {
+        CloseHandle(hGo);
     }
     return 0;
 }
@@ -52,7 +63,7 @@ int Pump(LPCSTR szApplication, LPCSTR szArguments) {
     // Message-only: no display is needed for it.
     HWND hWindow = CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                    NULL, windowClass.hInstance, NULL);
-    HANDLE hPoster = CreateThread(NULL, 0, PostSpacedMessages, hWindow, 0, NULL);
+    HANDLE hPoster = CreateThread(NULL, 0, PostWhileTheChildRuns, hWindow, 0, NULL);
     const DWORD dwResult = ExecuteCommand(szApplication, szArguments);
     WaitForSingleObject(hPoster, INFINITE);
     CloseHandle(hPoster);
