@@ -29,6 +29,9 @@ builds="win32 win64"
 if ! choose_wine "$out"; then
     echo "== $WHY_NOT_32BIT: the 32-bit build is not timed"
     builds=win64
+elif emulated_32bit; then
+    # Its ratio to the floor, also emulated, still holds; its times are the emulator's.
+    echo "== 32-bit programs run in QEMU's emulator here: the win32 times are the emulator's"
 fi
 make_base_prefix "$out/base-prefix"
 
