@@ -8,8 +8,8 @@ set -euo pipefail
 source=$(cd "$(dirname "$0")/.." && pwd)
 sudo=${sudo-}
 readonly BINFMT=/proc/sys/fs/binfmt_misc
-# Where the cases look for it (tests/e2e/wine.sh).
-readonly TRAP_LIBRARY=/usr/local/lib/korvane/page-fault-trap.so
+# PAGE_FAULT_TRAP: where the cases look for the library built below.
+. "$source/tests/e2e/wine.sh"
 
 if [ ! -e "$BINFMT/qemu-i386" ]; then
     scratch=$(mktemp -d)
@@ -47,12 +47,12 @@ if [ ! -e "$BINFMT/qemu-i386" ]; then
 fi
 
 # The emulator's page faults, as Wine needs them (page-fault-trap.c says why).
-if [ ! -f "$TRAP_LIBRARY" ] || [ "$source/tests/e2e/page-fault-trap.c" -nt "$TRAP_LIBRARY" ]; then
+if [ ! -f "$PAGE_FAULT_TRAP" ] || [ "$source/tests/e2e/page-fault-trap.c" -nt "$PAGE_FAULT_TRAP" ]; then
     dpkg-query -W -f='${Status}' gcc-multilib 2>/dev/null | grep -q 'install ok installed' \
         || DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends gcc-multilib >/dev/null
-    $sudo mkdir -p "$(dirname "$TRAP_LIBRARY")"
+    $sudo mkdir -p "$(dirname "$PAGE_FAULT_TRAP")"
     built=$(mktemp)
     gcc -m32 -O2 -shared -fPIC -Wall -Wextra -Werror -o "$built" "$source/tests/e2e/page-fault-trap.c" -ldl
-    $sudo install -m 0644 "$built" "$TRAP_LIBRARY"
+    $sudo install -m 0644 "$built" "$PAGE_FAULT_TRAP"
     rm -f "$built"
 fi
