@@ -10,6 +10,7 @@ sudo=${sudo-}
 readonly BINFMT=/proc/sys/fs/binfmt_misc
 # PAGE_FAULT_TRAP: where the cases look for the library built below.
 . "$source/tests/e2e/wine.sh"
+. "$source/scripts/apt.sh"
 
 if [ ! -e "$BINFMT/qemu-i386" ]; then
     scratch=$(mktemp -d)
@@ -33,11 +34,10 @@ if [ ! -e "$BINFMT/qemu-i386" ]; then
             [ -n "$uri" ] || { echo "no Debian mirror found for bookworm-backports" >&2; exit 0; }
             printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
                 "$uri" | $sudo tee /etc/apt/sources.list.d/korvane-backports.sources >/dev/null
-            $sudo apt-get update -qq
+            apt_update
             target=(-t bookworm-backports)
         fi
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-            "${target[@]}" qemu-user-static >/dev/null
+        apt_install "${target[@]}" qemu-user-static
     fi
     mountpoint -q "$BINFMT" || $sudo mount -t binfmt_misc binfmt_misc "$BINFMT" || exit 0
     # The i386 ELF magic and mask of QEMU's own binfmt configuration; F opens the emulator now,
@@ -49,7 +49,7 @@ fi
 # The emulator's page faults, as Wine needs them (page-fault-trap.c says why).
 if [ ! -f "$PAGE_FAULT_TRAP" ] || [ "$source/tests/e2e/page-fault-trap.c" -nt "$PAGE_FAULT_TRAP" ]; then
     dpkg-query -W -f='${Status}' gcc-multilib 2>/dev/null | grep -q 'install ok installed' \
-        || DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends gcc-multilib >/dev/null
+        || apt_install gcc-multilib
     $sudo mkdir -p "$(dirname "$PAGE_FAULT_TRAP")"
     built=$(mktemp)
     gcc -m32 -O2 -shared -fPIC -Wall -Wextra -Werror -o "$built" "$source/tests/e2e/page-fault-trap.c" -ldl

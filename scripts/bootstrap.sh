@@ -27,13 +27,14 @@ done
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 export sudo
+. "$(dirname "$0")/apt.sh"
 if [ ${#missing[@]} -gt 0 ]; then
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         $sudo dpkg --add-architecture i386
     fi
     echo "Installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    apt_update
+    apt_install "${missing[@]}"
 fi
 # Without it, the 32-bit cases say why they cannot run; everything else can.
 "$(dirname "$0")/bootstrap-32bit.sh" || echo "warning: 32-bit programs cannot be emulated here" >&2
