@@ -2,10 +2,11 @@
 # A mirror can serve an index that does not match its Release file (mid-sync, or a proxy that
 # kept a stale copy). apt then keeps the indexes it did fetch, so a failed update is retried,
 # then reported, and the install decides.
+# Arguments: apt options, to update one source only, say.
 apt_update() {
     local attempt
     for attempt in 1 2 3; do
-        $sudo apt-get update -qq -o Acquire::Retries=3 && return 0
+        $sudo apt-get update -qq -o Acquire::Retries=3 "$@" && return 0
         [ "$attempt" -eq 3 ] || sleep $((attempt * 10))
     done
     echo "warning: apt-get update failed three times; installing from the indexes it fetched" >&2

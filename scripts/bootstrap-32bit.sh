@@ -34,7 +34,9 @@ if [ ! -e "$BINFMT/qemu-i386" ]; then
             [ -n "$uri" ] || { echo "no Debian mirror found for bookworm-backports" >&2; exit 0; }
             printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
                 "$uri" | $sudo tee /etc/apt/sources.list.d/korvane-backports.sources >/dev/null
-            apt_update
+            # Only that source: the others were updated by bootstrap.sh.
+            apt_update -o Dir::Etc::SourceParts=- -o APT::Get::List-Cleanup=0 \
+                -o Dir::Etc::SourceList=/etc/apt/sources.list.d/korvane-backports.sources
             target=(-t bookworm-backports)
         fi
         apt_install "${target[@]}" qemu-user-static
