@@ -1,4 +1,4 @@
-# Package index and installs for the bootstrap scripts, sourced with $sudo set.
+# Package index and installs for the bootstrap scripts, sourced; $sudo is set before use.
 # A mirror can serve an index that does not match its Release file (mid-sync, or a proxy that
 # kept a stale copy). apt then keeps the indexes it did fetch, so a failed update is retried,
 # then reported, and the install decides.
@@ -18,10 +18,14 @@ apt_update() {
 apt_install() {
     local options=(-y -qq --no-install-recommends -o Acquire::Retries=3)
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install "${options[@]}" "$@" >/dev/null && return 0
+    case " $* " in *" -t "*) return 1 ;; esac
     local suite
     suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-    case " $* " in *" -t "*) return 1 ;; esac
     [ -n "$suite" ] || return 1
     echo "warning: installing from $suite alone, where every architecture has the same versions" >&2
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install "${options[@]}" -t "$suite" "$@" >/dev/null
+}
+
+installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
 }

@@ -50,8 +50,7 @@ fi
 
 # The emulator's page faults, as Wine needs them (page-fault-trap.c says why).
 if [ ! -f "$PAGE_FAULT_TRAP" ] || [ "$source/tests/e2e/page-fault-trap.c" -nt "$PAGE_FAULT_TRAP" ]; then
-    dpkg-query -W -f='${Status}' gcc-multilib 2>/dev/null | grep -q 'install ok installed' \
-        || apt_install gcc-multilib
+    installed gcc-multilib || apt_install gcc-multilib
     $sudo mkdir -p "$(dirname "$PAGE_FAULT_TRAP")"
     built=$(mktemp)
     gcc -m32 -O2 -shared -fPIC -Wall -Wextra -Werror -o "$built" "$source/tests/e2e/page-fault-trap.c" -ldl

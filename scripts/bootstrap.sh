@@ -15,10 +15,7 @@ command -v python3 >/dev/null 2>&1 || packages+=(python3)
 # The shipped program is 32-bit: Wine runs it in WoW64 with its 32-bit half.
 wine32=wine32:i386
 
-installed() {
-    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
-}
-
+. "$(dirname "$0")/apt.sh"
 missing=()
 for package in "${packages[@]}" "$wine32"; do
     installed "$package" || missing+=("$package")
@@ -27,7 +24,6 @@ done
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 export sudo
-. "$(dirname "$0")/apt.sh"
 if [ ${#missing[@]} -gt 0 ]; then
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         $sudo dpkg --add-architecture i386
