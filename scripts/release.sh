@@ -77,7 +77,7 @@ git rev-parse --verify -q HEAD >/dev/null 2>&1 && [ "$(git rev-parse --show-topl
     || fail "$PWD is not a git checkout with a commit: a release is built from a commit"
 if [ -n "$(git status --porcelain)" ]; then
     echo "release: the tree has changes that are not committed; commit or remove them first:" >&2
-    git status --short | head -n 10 | sed 's/^/release:   /' >&2
+    git status --short | sed -n '1,10s/^/release:   /p' >&2
     exit 1
 fi
 
@@ -136,9 +136,10 @@ tests=$(ctest --test-dir "$build" -L e2e -N | sed -n 's/^Total Tests: //p')
 echo "release: running the $((tests - 1)) end-to-end cases on $unsigned" >&2
 if ! KORVANE_REQUIRE_WIN32=1 ctest --test-dir "$build" -L e2e -j"$(nproc)" --output-on-failure \
     >"$build/e2e.log" 2>&1; then
-    # Each case that failed, with all it said.
-    awk '/\*\*\*/ {shown = 1} /^ +Start |^ *[0-9]+\/[0-9]+ Test / && !/\*\*\*/ {shown = 0} shown' \
-        "$build/e2e.log" | head -n 40 >&2
+    # Each case that failed, with all it said, up to 40 lines. awk stops itself: a reader that
+    # quit early would kill it with SIGPIPE, and pipefail would end this script unexplained.
+    awk '/\*\*\*/ {shown = 1} /^ +Start |^ *[0-9]+\/[0-9]+ Test / && !/\*\*\*/ {shown = 0}
+         shown && ++lines <= 40' "$build/e2e.log" >&2
     fail "an end-to-end case failed (build/release/e2e.log); nothing is packaged"
 fi
 grep -q "^100% tests passed, 0 tests failed out of $tests\$" "$build/e2e.log" \

@@ -32,7 +32,7 @@ sign_file() {
 # The first $1 lines of SIGN_ERROR that say something, on one line: the engine's banner and
 # the closing "Failed" say nothing.
 signing_error() {
-    grep -v -e '^Engine' -e '^Failed$' <<<"$SIGN_ERROR" | head -n "$1" | tr '\n' ' '
+    grep -v -e '^Engine' -e '^Failed$' <<<"$SIGN_ERROR" | sed -n "1,$1p" | tr '\n' ' '
 }
 
 # Whether the key and its secret sign at all, tried on a program of 1 KiB: a wrong password or
