@@ -321,8 +321,8 @@ expect_unrelated_kept() {
 # Writes $1 to C:\state.reg. Wine's reg.exe has failed once, unexplained, on a CI machine under
 # load; a key it cannot read fails every try, so a second try hides nothing the program did.
 export_key() {
-    local try rc
-    for try in 1 2 3; do
+    local rc
+    for _ in 1 2 3; do
         rc=0
         wine_in_work reg export "$1" 'C:\state.reg' /reg:64 /y >"$CASE_DIR/reg-export.out" 2>&1 || rc=$?
         [ "$rc" -ne 0 ] || return 0
