@@ -155,6 +155,10 @@ cmake --build "$kit_build" -j"$(nproc)" >"$kit_build/build.log" 2>&1 || { tail -
 { ctest --test-dir "$kit_build" -R '^e2e\.win64\.platform-conformance$' --output-on-failure >"$kit_build/e2e.log" 2>&1 &&
     grep -q '^100% tests passed, 0 tests failed out of 2$' "$kit_build/e2e.log"; } \
     || { tail -n 20 "$kit_build/e2e.log" >&2; fail "the 64-bit conformance kit fails under Wine; nothing is packaged"; }
+kit_maps=("KorvaneConformance-x86.exe=$build/korvane_conformance_tests.map"
+          "KorvaneConformance-x64.exe=$kit_build/korvane_conformance_tests.map")
+python3 scripts/release/provenance.py check "${kit_maps[@]#*=}" >/dev/null \
+    || fail "the notices do not cover the conformance kit's link"
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"; rm -f "$dist"/.KorvaneUninstall-*.zip.part' EXIT
@@ -182,8 +186,12 @@ mkdir "$stage/kit"
 cp "$build/tests/e2e/fixtures/korvane_conformance_tests.exe" "$stage/kit/KorvaneConformance-x86.exe"
 cp "$kit_build/tests/e2e/fixtures/korvane_conformance_tests.exe" "$stage/kit/KorvaneConformance-x64.exe"
 sed "s/@VERSION@/$version/; s/\$/\r/" res/ConformanceKit.txt >"$stage/kit/README.txt"
-python3 scripts/release/pack.py "$stage/$kit" "$epoch" \
-    "$stage/kit/KorvaneConformance-x86.exe" "$stage/kit/KorvaneConformance-x64.exe" "$stage/kit/README.txt"
+# Binaries too carry the licences of what is linked into them, GoogleTest's among them.
+sed 's/$/\r/' LICENSE >"$stage/kit/LICENSE.txt"
+python3 scripts/release/provenance.py notices "$version" "$stage/kit/THIRD-PARTY-NOTICES.txt" "${kit_maps[@]}"
+python3 scripts/release/pack.py "$stage/$kit" "$epoch" "$stage/kit/KorvaneConformance-x86.exe" \
+    "$stage/kit/KorvaneConformance-x64.exe" "$stage/kit/README.txt" "$stage/kit/LICENSE.txt" \
+    "$stage/kit/THIRD-PARTY-NOTICES.txt"
 # Only whole zips ever appear under their names.
 mkdir -p "$dist"
 for name in "$zip" "$kit"; do

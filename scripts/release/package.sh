@@ -14,7 +14,8 @@ trap 'rm -rf "$files"' EXIT
 cp "$exe" "$files/KorvaneUninstall.exe"
 sed "s/@VERSION@/$version/; s/\$/\r/" "$source/res/README.txt" >"$files/README.txt"
 sed 's/$/\r/' "$source/LICENSE" >"$files/LICENSE.txt"
-python3 "$here/provenance.py" notices "$build/KorvaneUninstall.map" "$version" "$files/THIRD-PARTY-NOTICES.txt"
+python3 "$here/provenance.py" notices "$version" "$files/THIRD-PARTY-NOTICES.txt" \
+    "KorvaneUninstall.exe=$build/KorvaneUninstall.map"
 python3 "$here/provenance.py" buildinfo "$build" "$version" "$commit" "$epoch" "$files/BUILDINFO.txt"
 python3 "$here/provenance.py" sbom "$build" "$version" "$commit" "$epoch" "$files/KorvaneUninstall.exe" \
     "$files/KorvaneUninstall.spdx.json"

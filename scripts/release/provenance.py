@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""What a release says about where its program comes from, read from the build itself: which
-toolchain files the link took (its map), the Debian packages they and every other file the build
-read belong to, the notices those packages' copyright files ask binaries to carry, an SPDX 2.3
-SBOM and BUILDINFO.txt.
+"""What a release says about where its programs come from, read from the build itself: which
+files each link took (its map), the Debian packages they and every other file the build read
+belong to, the notices those packages' copyright files ask binaries to carry, an SPDX 2.3 SBOM
+and BUILDINFO.txt.
 
-  provenance.py check MAP
-  provenance.py notices MAP VERSION OUT
+  provenance.py check MAP...
+  provenance.py notices VERSION OUT PROGRAM=MAP...
   provenance.py buildinfo BUILD_DIR VERSION COMMIT EPOCH OUT
   provenance.py sbom BUILD_DIR VERSION COMMIT EPOCH EXE OUT
 """
@@ -17,6 +17,7 @@ import re
 import shutil
 import subprocess
 import sys
+import textwrap
 import time
 import uuid
 
@@ -30,8 +31,8 @@ class Refusal(Exception):
 
 
 def linked_files(map_path):
-    """The toolchain's files the link took: archives that gave members, and objects loaded
-    whole. The build's own files are named relative to the build directory."""
+    """The files the link took: archives that gave members, and objects loaded whole. The
+    toolchain's are named by absolute paths, what the build made itself by relative ones."""
     found, in_archives = set(), False
     with open(map_path, encoding="utf-8", errors="replace") as lines:
         for line in lines:
@@ -40,13 +41,13 @@ def linked_files(map_path):
             elif line.startswith(("Discarded input sections", "Memory Configuration")):
                 in_archives = False
             elif in_archives:
-                m = re.match(r"(/\S+?\.a)\(", line)
+                m = re.match(r"([^\s(]+?\.a)\(", line)
                 if m:
                     found.add(os.path.normpath(m.group(1)))
             m = re.match(r"LOAD (/\S+\.o)$", line.rstrip("\n"))
             if m:
                 found.add(os.path.normpath(m.group(1)))
-    if not found:
+    if not any(os.path.isabs(f) for f in found):
         raise Refusal("%s names nothing from the toolchain: is it a linker map?" % map_path)
     return sorted(found)
 
@@ -112,7 +113,8 @@ def toolchain_files(build_dir, map_path):
             headers.update(re.findall(r"(?<![^\s])(/\S+)", open(depfile).read().replace("\\\n", " ")))
     headers = {h for h in headers if not h.startswith(os.path.abspath(os.path.join(build_dir, "..", "..")))
                and h.startswith("/usr/")}
-    return sorted({os.path.normpath(t) for t in tools} | headers | set(linked_files(map_path)))
+    linked = {f for f in linked_files(map_path) if os.path.isabs(f)}
+    return sorted({os.path.normpath(t) for t in tools} | headers | linked)
 
 
 # Debian copyright files ------------------------------------------------------------------------
@@ -173,19 +175,31 @@ def excerpt(text, start, end):
     return "\n".join(lines[first:last + 1])
 
 
-def components_linked(map_path):
+def components_linked(map_paths):
     """[(component, [linked files], {package: version}, [notice texts], {licence ref: text})], in
-    the table's order, for the components the link took something from."""
-    table = json.load(open(os.path.join(HERE, "components.json")))["components"]
-    linked = linked_files(map_path)
-    owners = owning_packages(linked)
+    the table's order, for the components the links took something from."""
+    catalogue = json.load(open(os.path.join(HERE, "components.json")))
+    table = catalogue["components"]
+    linked = sorted({f for m in map_paths for f in linked_files(m)})
+    toolchain = [p for p in linked if os.path.isabs(p)]
+    owners = owning_packages(toolchain)
     by_name = {}
     for path in linked:
         component = next((c for c in table if os.path.basename(path) in c["files"]), None)
-        if component is None:
-            raise Refusal("the link took %s (Debian package %s), which no component in "
-                          "scripts/release/components.json covers: add it there with its notices"
-                          % (path, owners[path]))
+        if path in owners:
+            if component is None or "built_from" in component:
+                raise Refusal("the link took %s (Debian package %s), which no component in "
+                              "scripts/release/components.json covers: add it there with its notices"
+                              % (path, owners[path]))
+        elif component is not None and "built_from" in component:
+            # Built here from a package's sources: the notices are that package's.
+            owners[path] = owning_packages([component["built_from"]])[component["built_from"]]
+        elif os.path.basename(path) in catalogue["own"]:
+            continue
+        else:
+            raise Refusal("the link took %s, which the build made but which is neither this project's "
+                          "own nor built from a component in scripts/release/components.json: add it "
+                          "there with its notices" % path)
         by_name.setdefault(component["name"], []).append(path)
     result = []
     for component in table:
@@ -214,16 +228,20 @@ def write_text(path, text):
         out.write(text)
 
 
-def notices(map_path, version, out):
+def notices(version, out, *programs):
+    """THIRD-PARTY-NOTICES.txt for the programs, each given as NAME=MAP."""
+    names, maps = zip(*(p.split("=", 1) for p in programs))
     rule = "=" * 78
-    text = ["Third-party notices for KorvaneUninstall.exe %s" % version, rule, "",
-            "KorvaneUninstall.exe is licensed under the MIT licence (LICENSE.txt). The toolchain",
-            "linked the components below into it. The list is read from the link map of this very",
-            "build; each entry names the component, the Debian package and version it came from,",
-            "its licence as an SPDX expression, and the notices its licence asks binaries to carry,",
-            "as that package's copyright file gives them.", ""]
+    text = ["Third-party notices for %s %s" % (" and ".join(names), version), rule, ""]
+    text += textwrap.wrap(
+        "%s %s licensed under the MIT licence (LICENSE.txt). The build linked the components below "
+        "into %s. The list is read from the link %s of this very build; each entry names the "
+        "component, the Debian package and version it came from, its licence as an SPDX expression, "
+        "and the notices its licence asks binaries to carry, as that package's copyright file gives "
+        "them." % (" and ".join(names), "is" if len(names) == 1 else "are", "it" if len(names) == 1 else "them",
+                   "map" if len(names) == 1 else "maps"), 90) + [""]
     given = {}
-    for number, (component, paths, packages, parts, _) in enumerate(components_linked(map_path), 1):
+    for number, (component, paths, packages, parts, _) in enumerate(components_linked(maps), 1):
         text += [rule, "%d. %s" % (number, component["name"]), rule,
                  "Debian package: %s" % ", ".join("%s %s" % p for p in sorted(packages.items())),
                  "Licence (SPDX): %s" % component["licence"],
@@ -280,7 +298,7 @@ def sbom(build_dir, version, commit, epoch, exe, out):
     relationships = [{"spdxElementId": "SPDXRef-DOCUMENT", "relationshipType": "DESCRIBES",
                       "relatedSpdxElement": program}]
     extracted = {}
-    for component, paths, found, _, refs in components_linked(map_path):
+    for component, paths, found, _, refs in components_linked([map_path]):
         for package, package_version in sorted(found.items()):
             element = spdx_id("Package-linked-%s-%s" % (component["files"][0], package))
             packages.append({
@@ -325,8 +343,8 @@ def sbom(build_dir, version, commit, epoch, exe, out):
         sink.write("\n")
 
 
-def check(map_path):
-    for component, paths, packages, parts, _ in components_linked(map_path):
+def check(*map_paths):
+    for component, paths, packages, parts, _ in components_linked(map_paths):
         print("%s (%s): %s; %d notices" % (component["name"].split(" (")[0],
                                            ", ".join("%s %s" % p for p in sorted(packages.items())),
                                            ", ".join(sorted({os.path.basename(p) for p in paths})), len(parts)))
@@ -334,11 +352,13 @@ def check(map_path):
 
 def main(argv):
     commands = {
-        "check": (check, 1), "notices": (notices, 3),
+        # The number of arguments; a negative one is the least of several.
+        "check": (check, -1), "notices": (notices, -3),
         "buildinfo": (lambda b, v, c, e, o: buildinfo(b, v, c, int(e), o), 5),
         "sbom": (lambda b, v, c, e, x, o: sbom(b, v, c, int(e), x, o), 6),
     }
-    if len(argv) < 2 or argv[1] not in commands or len(argv) - 2 != commands[argv[1]][1]:
+    count = commands.get(argv[1] if len(argv) > 1 else None, (None, 0))[1]
+    if count is None or (len(argv) - 2 != count if count >= 0 else len(argv) - 2 < -count):
         sys.exit(__doc__)
     try:
         commands[argv[1]][0](*argv[2:])

@@ -160,7 +160,7 @@ grep -qxF "release: the signed program passes full-removal" "$work/signed.err" |
 
 # The files in their order, checksums that hold, text for Windows.
 [ "$(listing "$work/signed/$zip_name")" = "$listing" ] || fail "the zip's listing"
-[ "$(listing "$work/signed/$kit_name")" = "KorvaneConformance-x86.exe KorvaneConformance-x64.exe README.txt" ] \
+[ "$(listing "$work/signed/$kit_name")" = "KorvaneConformance-x86.exe KorvaneConformance-x64.exe README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt" ] \
     || fail "the conformance kit's listing"
 unpack signed
 files="$work/signed.files"
@@ -170,8 +170,16 @@ for text in README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt BUILDINFO.txt; do
     expect_crlf "$files/$text"
 done
 # The kit: the conformance executables the release ran under Wine, each needing nothing but
-# Windows's own libraries, and a README for Windows.
-expect_crlf "$work/signed.kit/README.txt"
+# Windows's own libraries, a README for Windows, and the notices of both links, GoogleTest's too.
+for text in README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt; do
+    expect_crlf "$work/signed.kit/$text"
+done
+kit_packages=$(sed -n 's/^Debian package: \(.*\)\r$/\1/p' "$work/signed.kit/THIRD-PARTY-NOTICES.txt" | sed 's/, /\n/g')
+for package in googletest mingw-w64-i686-dev mingw-w64-x86-64-dev g++-mingw-w64-x86-64-win32; do
+    grep -qxF "$package $(dpkg-query -W -f='${Version}' "$package")" <<<"$kit_packages" \
+        || fail "the kit's notices lack $package: $kit_packages"
+done
+grep -qxF $'Copyright 2008, Google Inc.\r' "$work/signed.kit/THIRD-PARTY-NOTICES.txt" || fail "the kit's notices lack GoogleTest's"
 cmp -s "$work/signed.kit/KorvaneConformance-x86.exe" "$tree/build/release/tests/e2e/fixtures/korvane_conformance_tests.exe" \
     && cmp -s "$work/signed.kit/KorvaneConformance-x64.exe" "$tree/build/release-win64/tests/e2e/fixtures/korvane_conformance_tests.exe" \
     || fail "the kit's executables are not the ones the release ran"
