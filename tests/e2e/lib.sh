@@ -88,7 +88,7 @@ wine_in_work() {
 # reg add with Wine's own reg.exe in the build's view; the arguments after the key as reg
 # takes them.
 reg_add() {
-    wine_in_work reg add "$@" "$REG_VIEW" /f >/dev/null 2>&1 || fail "reg add $*"
+    wine_reg add "$@" "$REG_VIEW" /f || fail "reg add $*"
 }
 
 # A Linux path as Windows programs in the prefix see it, through drive Z:.
@@ -318,17 +318,9 @@ expect_unrelated_kept() {
     expect_key_kept "HKLM\\Software\\Classes\\CLSID\\$(library_clsid notkorvane)"
 }
 
-# Writes $1 to C:\state.reg. Wine's reg.exe has failed once, unexplained, on a CI machine under
-# load; a key it cannot read fails every try, so a second try hides nothing the program did.
+# Writes $1 to C:\state.reg.
 export_key() {
-    local rc
-    for _ in 1 2 3; do
-        rc=0
-        wine_in_work reg export "$1" 'C:\state.reg' /reg:64 /y >"$CASE_DIR/reg-export.out" 2>&1 || rc=$?
-        [ "$rc" -ne 0 ] || return 0
-        sleep 1
-    done
-    fail "reg export $1 ended with $rc three times: $(tr -d '\r' <"$CASE_DIR/reg-export.out")"
+    wine_reg export "$1" 'C:\state.reg' /reg:64 /y || fail "reg export $1"
 }
 
 # What the machine holds: registry contents below Software, every folder, and every file with

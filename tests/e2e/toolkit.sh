@@ -37,26 +37,54 @@ component_of_inf() {
     basename "$1" .inf
 }
 
+# Runs Wine's reg.exe once; what it said, without CRs, in REG_ANSWER. Through a file, not a
+# pipe: the Windows services the first Wine program of a session starts inherit its output, and
+# a command substitution would wait for them to end, seconds after reg itself.
+reg_once() {
+    local out="$WINEPREFIX/korvane-reg.out" status=0
+    LC_ALL=C "$WINE" reg "$@" >"$out" 2>&1 || status=$?
+    REG_ANSWER=$(tr -d '\r' <"$out")
+    rm -f "$out"
+    return "$status"
+}
+
+# Runs Wine's reg.exe for a command that must succeed; fails with what reg said, on standard
+# error. Under load, on CI machines and here, reg has now and then ended with 1 for a file or
+# key that was there, unexplained: it gets three tries, each of which sets or reads the same
+# thing again, so a retry hides nothing the program did.
+wine_reg() {
+    local status
+    for _ in 1 2 3; do
+        status=0
+        reg_once "$@" || status=$?
+        [ "$status" -ne 0 ] || return 0
+        sleep 1
+    done
+    echo "reg $* ended with $status three times: $REG_ANSWER" >&2
+    return "$status"
+}
+
 # Imports registry contents given in REGEDIT4 form on standard input, with one reg run, into
 # the build's view.
 reg_import() {
     local file="$WINEPREFIX/drive_c/korvane-import.reg" status=0
     { echo "REGEDIT4"; echo; cat; } | sed 's/$/\r/' >"$file"
-    "$WINE" reg import 'C:\korvane-import.reg' "$REG_VIEW" >/dev/null 2>&1 || status=$?
+    wine_reg import 'C:\korvane-import.reg' "$REG_VIEW" || status=$?
     rm -f "$file"
-    [ "$status" -eq 0 ] || echo "reg import $REG_VIEW failed ($status)" >&2
     return "$status"
 }
 
 # Whether a key exists in the build's view. reg fails alike for a missing key and for a query
-# it rejects, which would make every key look absent: only its own "not found" counts.
+# it rejects, which would make every key look absent: only its own "not found" counts, and any
+# other failure gets the tries wine_reg gives.
 reg_key_exists() {
-    local answer
-    answer=$(LC_ALL=C "$WINE" reg query "$1" "$REG_VIEW" 2>&1) && return 0
-    case $answer in
-        *"Unable to find the specified registry key"*) return 1 ;;
-        *) echo "reg query $1 $REG_VIEW failed: ${answer//$'\r'/}" >&2; exit 1 ;;
-    esac
+    for _ in 1 2 3; do
+        reg_once query "$1" "$REG_VIEW" && return 0
+        case $REG_ANSWER in *"Unable to find the specified registry key"*) return 1 ;; esac
+        sleep 1
+    done
+    echo "reg query $1 $REG_VIEW failed three times: $REG_ANSWER" >&2
+    exit 1
 }
 
 # An INF file whose DefaultUninstall section removes components: their keys and marker files.
