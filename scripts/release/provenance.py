@@ -231,6 +231,7 @@ def write_text(path, text):
 def notices(version, out, *programs):
     """THIRD-PARTY-NOTICES.txt for the programs, each given as NAME=MAP."""
     names, maps = zip(*(p.split("=", 1) for p in programs))
+    are, them, maps_word = ("is", "it", "map") if len(names) == 1 else ("are", "them", "maps")
     rule = "=" * 78
     text = ["Third-party notices for %s %s" % (" and ".join(names), version), rule, ""]
     text += textwrap.wrap(
@@ -238,8 +239,7 @@ def notices(version, out, *programs):
         "into %s. The list is read from the link %s of this very build; each entry names the "
         "component, the Debian package and version it came from, its licence as an SPDX expression, "
         "and the notices its licence asks binaries to carry, as that package's copyright file gives "
-        "them." % (" and ".join(names), "is" if len(names) == 1 else "are", "it" if len(names) == 1 else "them",
-                   "map" if len(names) == 1 else "maps"), 90) + [""]
+        "them." % (" and ".join(names), are, them, maps_word), 90) + [""]
     given = {}
     for number, (component, paths, packages, parts, _) in enumerate(components_linked(maps), 1):
         text += [rule, "%d. %s" % (number, component["name"]), rule,
@@ -352,13 +352,14 @@ def check(*map_paths):
 
 def main(argv):
     commands = {
-        # The number of arguments; a negative one is the least of several.
-        "check": (check, -1), "notices": (notices, -3),
-        "buildinfo": (lambda b, v, c, e, o: buildinfo(b, v, c, int(e), o), 5),
-        "sbom": (lambda b, v, c, e, x, o: sbom(b, v, c, int(e), x, o), 6),
+        # The least and the most arguments each takes (None: no limit).
+        "check": (check, 1, None), "notices": (notices, 3, None),
+        "buildinfo": (lambda b, v, c, e, o: buildinfo(b, v, c, int(e), o), 5, 5),
+        "sbom": (lambda b, v, c, e, x, o: sbom(b, v, c, int(e), x, o), 6, 6),
     }
-    count = commands.get(argv[1] if len(argv) > 1 else None, (None, 0))[1]
-    if count is None or (len(argv) - 2 != count if count >= 0 else len(argv) - 2 < -count):
+    _, least, most = commands.get(argv[1] if len(argv) > 1 else None, (None, None, -1))
+    given = len(argv) - 2
+    if least is None or given < least or (most is not None and given > most):
         sys.exit(__doc__)
     try:
         commands[argv[1]][0](*argv[2:])

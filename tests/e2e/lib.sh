@@ -88,7 +88,7 @@ wine_in_work() {
 # reg add with Wine's own reg.exe in the build's view; the arguments after the key as reg
 # takes them.
 reg_add() {
-    wine_reg add "$@" "$REG_VIEW" /f || fail "reg add $*"
+    wine_reg add "$@" "$REG_VIEW" /f || fail "reg add $*: $REG_ANSWER"
 }
 
 # A Linux path as Windows programs in the prefix see it, through drive Z:.
@@ -320,7 +320,7 @@ expect_unrelated_kept() {
 
 # Writes $1 to C:\state.reg.
 export_key() {
-    wine_reg export "$1" 'C:\state.reg' /reg:64 /y || fail "reg export $1"
+    wine_reg export "$1" 'C:\state.reg' /reg:64 /y || fail "reg export $1: $REG_ANSWER"
 }
 
 # What the machine holds: registry contents below Software, every folder, and every file with

@@ -37,30 +37,23 @@ component_of_inf() {
     basename "$1" .inf
 }
 
-# Runs Wine's reg.exe once; what it said, without CRs, in REG_ANSWER. Through a file, not a
-# pipe: the Windows services the first Wine program of a session starts inherit its output, and
-# a command substitution would wait for them to end, seconds after reg itself.
-reg_once() {
-    local out="$WINEPREFIX/korvane-reg.out" status=0
-    LC_ALL=C "$WINE" reg "$@" >"$out" 2>&1 || status=$?
-    REG_ANSWER=$(tr -d '\r' <"$out")
-    rm -f "$out"
-    return "$status"
-}
-
-# Runs Wine's reg.exe for a command that must succeed; fails with what reg said, on standard
-# error. Under load, on CI machines and here, reg has now and then ended with 1 for a file or
-# key that was there, unexplained: it gets three tries, each of which sets or reads the same
-# thing again, so a retry hides nothing the program did.
+# Runs Wine's reg.exe with the arguments; what it said last, without CRs, in REG_ANSWER. Under
+# load, on CI machines and here, reg has now and then ended with 1 for a file or key that was
+# there, unexplained: it gets three tries, each of which sets or reads the same thing again, so
+# a retry hides nothing the program did. A key it reports missing is an answer, not a hiccup.
+# Its output goes through a file, not a pipe: the Windows services the first Wine program of a
+# session starts inherit it, and a command substitution would wait seconds for them to end.
 wine_reg() {
-    local status
+    local out="$WINEPREFIX/korvane-reg.out" status
     for _ in 1 2 3; do
         status=0
-        reg_once "$@" || status=$?
+        LC_ALL=C "$WINE" reg "$@" >"$out" 2>&1 || status=$?
+        REG_ANSWER=$(tr -d '\r' <"$out")
+        rm -f "$out"
         [ "$status" -ne 0 ] || return 0
+        case $REG_ANSWER in *"Unable to find the specified registry key"*) return "$status" ;; esac
         sleep 1
     done
-    echo "reg $* ended with $status three times: $REG_ANSWER" >&2
     return "$status"
 }
 
@@ -71,19 +64,16 @@ reg_import() {
     { echo "REGEDIT4"; echo; cat; } | sed 's/$/\r/' >"$file"
     wine_reg import 'C:\korvane-import.reg' "$REG_VIEW" || status=$?
     rm -f "$file"
+    [ "$status" -eq 0 ] || echo "reg import $REG_VIEW failed ($status): $REG_ANSWER" >&2
     return "$status"
 }
 
 # Whether a key exists in the build's view. reg fails alike for a missing key and for a query
-# it rejects, which would make every key look absent: only its own "not found" counts, and any
-# other failure gets the tries wine_reg gives.
+# it rejects, which would make every key look absent: only its own "not found" counts.
 reg_key_exists() {
-    for _ in 1 2 3; do
-        reg_once query "$1" "$REG_VIEW" && return 0
-        case $REG_ANSWER in *"Unable to find the specified registry key"*) return 1 ;; esac
-        sleep 1
-    done
-    echo "reg query $1 $REG_VIEW failed three times: $REG_ANSWER" >&2
+    wine_reg query "$1" "$REG_VIEW" && return 0
+    case $REG_ANSWER in *"Unable to find the specified registry key"*) return 1 ;; esac
+    echo "reg query $1 $REG_VIEW failed: $REG_ANSWER" >&2
     exit 1
 }
 
