@@ -4,19 +4,20 @@ namespace {
 
 const char kScratchKey[] = "Software\\KorvaneConformance";
 
-void DeleteKeyTree(HKEY hParent, const char* szSubKey) {
+bool DeleteKeyTree(HKEY hParent, const char* szSubKey) {
     HKEY hKey;
     if (RegOpenKeyExA(hParent, szSubKey, 0, KEY_READ | KEY_WRITE, &hKey) != ERROR_SUCCESS) {
-        return;
+        return false;
     }
     char szName[256];
     DWORD nName = sizeof(szName);
-    while (RegEnumKeyExA(hKey, 0, szName, &nName, NULL, NULL, NULL, NULL) == ERROR_SUCCESS) {
-        DeleteKeyTree(hKey, szName);
+    // A subkey that will not go ends the loop: it would be enumerated first for ever.
+    while (RegEnumKeyExA(hKey, 0, szName, &nName, NULL, NULL, NULL, NULL) == ERROR_SUCCESS &&
+           DeleteKeyTree(hKey, szName)) {
         nName = sizeof(szName);
     }
     RegCloseKey(hKey);
-    RegDeleteKeyA(hParent, szSubKey);
+    return RegDeleteKeyA(hParent, szSubKey) == ERROR_SUCCESS;
 }
 
 }  // namespace
