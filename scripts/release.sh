@@ -155,6 +155,11 @@ cmake --build "$kit_build" -j"$(nproc)" >"$kit_build/build.log" 2>&1 || { tail -
 { ctest --test-dir "$kit_build" -R '^e2e\.win64\.platform-conformance$' --output-on-failure >"$kit_build/e2e.log" 2>&1 &&
     grep -q '^100% tests passed, 0 tests failed out of 2$' "$kit_build/e2e.log"; } \
     || { tail -n 20 "$kit_build/e2e.log" >&2; fail "the 64-bit conformance kit fails under Wine; nothing is packaged"; }
+for kit_exe in "$build=i386" "$kit_build=x86-64"; do
+    artefacts=$(python3 tests/e2e/check-artefacts.py --kit \
+        "${kit_exe%=*}/tests/e2e/fixtures/korvane_conformance_tests.exe" "${kit_exe##*=}") \
+        || fail "the conformance kit is not what ships: $artefacts"
+done
 kit_maps=("KorvaneConformance-x86.exe=$build/korvane_conformance_tests.map"
           "KorvaneConformance-x64.exe=$kit_build/korvane_conformance_tests.map")
 python3 scripts/release/provenance.py check "${kit_maps[@]#*=}" >/dev/null \

@@ -3,7 +3,8 @@
 version, the flags Windows reads (terminal-server aware, NX, ASLR), no link time, every
 imported function (through objdump -p, as a reviewer would) against those the oldest Windows
 the program is for has, and the resources: exactly one manifest holding only the trust
-information, the version strings, and an icon."""
+information, the version strings, and an icon. With --kit, the same of an executable of the
+conformance kit, which has no version resource or icon."""
 import re
 import struct
 import subprocess
@@ -56,6 +57,34 @@ X64_IMPORTS = {
 }
 
 
+# What the conformance kit's executables take beside, for GoogleTest and the C runtime's
+# streams. Each is documented for Windows 2000 or XP; the msvcrt.dll functions are in the C
+# runtime Windows NT 4.0 shipped, _fstat64, _stat64 and _localtime64 in Windows 2000's.
+KIT_IMPORTS = {
+    "KERNEL32.DLL": {
+        "CreateDirectoryA", "CreateEventA", "CreateFileA", "CreatePipe", "CreateThread",
+        "DebugBreak", "DuplicateHandle", "FormatMessageA", "GetCommandLineA", "GetCurrentProcess",
+        "GetCurrentProcessId", "GetCurrentThread", "GetModuleFileNameA", "GetStdHandle",
+        "GetSystemTimeAsFileTime", "GetTempFileNameA", "GetTempPathA", "GetThreadPriority",
+        "GetTimeZoneInformation", "LoadLibraryW", "LocalFree", "OpenProcess", "OpenThread",
+        "OutputDebugStringA", "RemoveDirectoryA", "ResumeThread", "SetErrorMode", "SetEvent",
+        "SetThreadPriority", "WaitForMultipleObjects", "WriteFile",
+    },
+    "ADVAPI32.DLL": {"RegCreateKeyExA", "RegSetValueExA"},
+    "MSVCRT.DLL": {
+        "_close", "_creat", "_dup", "_dup2", "_exit", "_fdopen", "_filelengthi64", "_fileno",
+        "_fstat64", "_getcwd", "_isatty", "_localtime64", "_lock", "_lseeki64", "_mkdir",
+        "_nextafter", "_open_osfhandle", "_read", "_set_error_mode", "_stat", "_stat64",
+        "_strdup", "_stricmp", "_unlock", "_wcsicmp", "_wfopen", "_write", "fclose", "fgetpos",
+        "fopen", "fread", "fseek", "fsetpos", "ftell", "getc", "getenv", "getwc", "isalnum",
+        "iscntrl", "islower", "isspace", "isupper", "iswctype", "isxdigit", "localtime",
+        "memchr", "memcmp", "putc", "putwc", "remove", "setvbuf", "strcoll", "strftime",
+        "strrchr", "strstr", "strtol", "strxfrm", "toupper", "towlower", "towupper", "ungetc",
+        "ungetwc", "wcscmp", "wcscoll", "wcsftime", "wcsstr", "wcsxfrm",
+    },
+}
+
+
 def fail(message):
     print("FAIL:", message)
     sys.exit(1)
@@ -90,8 +119,10 @@ class PeImage:
 
     def resources(self):
         """{(type, id): [(language, bytes)]} for numeric types and ids."""
-        base = self.offset(self.rsrc_rva)
         found = {}
+        if self.rsrc_size == 0:
+            return found
+        base = self.offset(self.rsrc_rva)
 
         def entries(off):
             named, ids = struct.unpack_from("<HH", self.data, base + off + 12)
@@ -141,7 +172,8 @@ def version_strings(block):
     return pairs
 
 
-def check(path, expected_machine, expected_revision=None):
+def check_image(path, expected_machine, extra_imports):
+    """The headers and imports; returns the image and what it imports."""
     data = open(path, "rb").read()
     pe = PeImage(data)
     if pe.machine != expected_machine:
@@ -169,14 +201,24 @@ def check(path, expected_machine, expected_revision=None):
     dump = subprocess.run(["objdump", "-p", path], capture_output=True, text=True, check=True).stdout
     imports = imported_functions(dump)
     allowed = {dll: set(names) for dll, names in XP_IMPORTS.items()}
-    if expected_machine == 0x8664:
-        for dll, names in X64_IMPORTS.items():
+    for extra in [extra_imports] + ([X64_IMPORTS] if expected_machine == 0x8664 else []):
+        for dll, names in extra.items():
             allowed[dll] |= names
     unknown = sorted("%s!%s" % (dll, name) for dll, name in imports if name not in allowed.get(dll, ()))
     if not imports or unknown:
         fail("%s imports what Windows XP may lack: %s" % (path, ", ".join(unknown) or "nothing at all"))
+    return pe, imports
 
-    res = pe.resources()
+
+def describe(path, pe, imports):
+    return "%s: %s, subsystem %d.%02d, DllCharacteristics %#06x, %d imports from %s" % (
+        path, "PE32+" if pe.magic == 0x20B else "PE32", pe.subsystem_version[0], pe.subsystem_version[1],
+        pe.dll_characteristics, len(imports), ", ".join(sorted({dll for dll, _ in imports})))
+
+
+def check_manifest(path, res):
+    """Elevation asked for, and nothing else: without a manifest, Windows would virtualise the
+    writes of a 32-bit process that is not elevated instead of refusing them."""
     manifests = [(k, v) for k, v in res.items() if k[0] == RT_MANIFEST]
     if len(manifests) != 1 or manifests[0][0][1] != 1 or len(manifests[0][1]) != 1:
         fail("%s: expected exactly one RT_MANIFEST with id 1, found %s" % (path, [m[0] for m in manifests]))
@@ -188,6 +230,11 @@ def check(path, expected_machine, expected_revision=None):
     if len(levels) != 1 or levels[0].get("level") != "requireAdministrator" or levels[0].get("uiAccess") != "false":
         fail("%s: execution level is %s" % (path, [l.attrib for l in levels]))
 
+
+def check(path, expected_machine, expected_revision=None):
+    pe, imports = check_image(path, expected_machine, {})
+    res = pe.resources()
+    check_manifest(path, res)
     versions = [v for k, v in res.items() if k[0] == RT_VERSION]
     if len(versions) != 1:
         fail("%s: %d version resources" % (path, len(versions)))
@@ -211,14 +258,20 @@ def check(path, expected_machine, expected_revision=None):
     icons = [k for k in res if k[0] == RT_ICON]
     if len(groups) != 1 or len(icons) < 2:
         fail("%s: %d icon groups and %d icon images" % (path, len(groups), len(icons)))
-    print("%s: %s, subsystem %d.%02d, DllCharacteristics %#06x, %d imports from %s, version %s, %d icon images" % (
-        path, "PE32+" if pe.magic == 0x20B else "PE32", pe.subsystem_version[0], pe.subsystem_version[1],
-        pe.dll_characteristics, len(imports), ", ".join(sorted({dll for dll, _ in imports})),
-        strings["ProductVersion"], len(icons)))
+    print("%s, version %s, %d icon images" % (describe(path, pe, imports), strings["ProductVersion"], len(icons)))
+
+
+def check_kit(path, expected_machine):
+    pe, imports = check_image(path, expected_machine, KIT_IMPORTS)
+    check_manifest(path, pe.resources())
+    print(describe(path, pe, imports))
 
 
 if __name__ == "__main__":
     machines = {"i386": 0x14C, "x86-64": 0x8664}
-    # An optional third argument names the revision the program must say it was built from:
-    # "commit <id>" or "built without git".
-    check(sys.argv[1], machines[sys.argv[2]], sys.argv[3] if len(sys.argv) > 3 else None)
+    if sys.argv[1] == "--kit":
+        check_kit(sys.argv[2], machines[sys.argv[3]])
+    else:
+        # An optional third argument names the revision the program must say it was built
+        # from: "commit <id>" or "built without git".
+        check(sys.argv[1], machines[sys.argv[2]], sys.argv[3] if len(sys.argv) > 3 else None)

@@ -170,7 +170,8 @@ for text in README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt BUILDINFO.txt; do
     expect_crlf "$files/$text"
 done
 # The kit: the conformance executables the release ran under Wine, each needing nothing but
-# Windows's own libraries, a README for Windows, and the notices of both links, GoogleTest's too.
+# what Windows XP SP3 has and asking for elevation, a README for Windows, and the notices of
+# both links, GoogleTest's too.
 for text in README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt; do
     expect_crlf "$work/signed.kit/$text"
 done
@@ -183,9 +184,9 @@ grep -qxF $'Copyright 2008, Google Inc.\r' "$work/signed.kit/THIRD-PARTY-NOTICES
 cmp -s "$work/signed.kit/KorvaneConformance-x86.exe" "$tree/build/release/tests/e2e/fixtures/korvane_conformance_tests.exe" \
     && cmp -s "$work/signed.kit/KorvaneConformance-x64.exe" "$tree/build/release-win64/tests/e2e/fixtures/korvane_conformance_tests.exe" \
     || fail "the kit's executables are not the ones the release ran"
-for exe in "$work/signed.kit"/*.exe; do
-    imports=$(objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr '[:lower:]' '[:upper:]' | sort -u | tr '\n' ' ')
-    [ "$imports" = "ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL " ] || fail "${exe##*/} needs $imports"
+for exe in x86=i386 x64=x86-64; do
+    artefacts=$(python3 "$source/tests/e2e/check-artefacts.py" --kit \
+        "$work/signed.kit/KorvaneConformance-${exe%=*}.exe" "${exe#*=}") || fail "the kit: $artefacts"
 done
 
 # What the program, the notices, BUILDINFO.txt and the SBOM say about the build.
