@@ -25,7 +25,7 @@ std::shared_ptr<void> StartPlatform(const PlatformShape& /*shape*/) {
 }
 
 std::string ScratchDirectory() {
-    // One per process, so that a kit run twice at once, or one cut short, never meets itself.
+    // One per process, so that a folder a run cut short left behind never stops the next one.
     static const std::string directory = [] {
         char szTemp[MAX_PATH + 1];
         const DWORD nTemp = GetTempPathA(sizeof(szTemp), szTemp);
