@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Holds the README's korvane-deploy.ps1 to PowerShell 2.0, which no test here can run: every
-cmdlet it calls, with each parameter it names, must be in that version's help, and it must use
-no operator or variable that came later. Prints what does not fit and exits 1."""
+cmdlet it calls, with each parameter it names, must be in that version's help, it must use no
+operator or variable that came later, and an error must stop it with a non-zero exit code.
+Prints what does not fit and exits 1."""
 import re
 import sys
 
@@ -30,6 +31,14 @@ COMMON = "Verbose Debug ErrorAction WarningAction ErrorVariable WarningVariable 
 # Operators and automatic variables of 3.0 and later.
 LATER = re.compile(r"-[ci]?(?:not)?in\b|-[ci]?sh[lr]\b|\$PSScriptRoot\b|\$PSCommandPath\b|"
                    r"\$PSItem\b|\[ordered\]|::new\(|\.(?:ForEach|Where)\(", re.IGNORECASE)
+# Each error must stop the script, and with a non-zero exit code, which PowerShell 2.0 gives only
+# when the script sets it: its -File ends a run that stopped with 0, where later versions give 1.
+REQUIRED = {
+    "$ErrorActionPreference = 'Stop'": (re.compile(r"^\$ErrorActionPreference = 'Stop'$", re.M),
+                                        "without it, a failed copy lets an older program run"),
+    "trap { ...; exit N } with N above 0": (re.compile(r"^trap \{.*\bexit [1-9][0-9]* \}$", re.M),
+                                            "PowerShell 2.0 ends a stopped -File run with exit code 0"),
+}
 
 
 def recipe(readme):
@@ -50,6 +59,9 @@ def statements(script):
 
 
 def faults(script):
+    for what, (pattern, why) in REQUIRED.items():
+        if not pattern.search(script):
+            yield f"missing {what}: {why}"
     for line in statements(script):
         for later in LATER.findall(line):
             yield f"{later}: needs PowerShell 3.0 or later"
