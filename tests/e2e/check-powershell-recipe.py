@@ -11,12 +11,12 @@ import sys
 PARAMETERS = {
     "Copy-Item": "LiteralPath Path Destination Container Credential Exclude Filter Force Include "
                  "PassThru Recurse UseTransaction",
-    "Get-Command": "Name ArgumentList CommandType Module Noun Syntax TotalCount Verb",
     "Get-Item": "LiteralPath Path Credential Exclude Filter Force Include UseTransaction",
     # No LiteralPath: Get-Acl and Set-Acl gained it in 3.0.
     "Get-Acl": "Path Audit Exclude Filter Include UseTransaction",
     "Join-Path": "Path ChildPath Credential Resolve UseTransaction",
     "New-Item": "Path Name ItemType Value Credential Force UseTransaction",
+    "New-Object": "TypeName ArgumentList Property ComObject Strict",
     "Out-Null": "InputObject",
     "Split-Path": "LiteralPath Path Parent Leaf Qualifier NoQualifier IsAbsolute Resolve Credential "
                   "UseTransaction",
@@ -24,7 +24,6 @@ PARAMETERS = {
                      "RedirectStandardError RedirectStandardInput RedirectStandardOutput "
                      "UseNewEnvironment Verb Wait WindowStyle WorkingDirectory",
     "Test-Path": "LiteralPath Path Credential Exclude Filter Include IsValid PathType UseTransaction",
-    "Write-Warning": "Message",
 }
 COMMON = "Verbose Debug ErrorAction WarningAction ErrorVariable WarningVariable OutVariable " \
          "OutBuffer WhatIf Confirm"
