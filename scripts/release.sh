@@ -167,29 +167,54 @@ python3 scripts/release/provenance.py check "${kit_maps[@]#*=}" >/dev/null \
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"; rm -f "$dist"/.KorvaneUninstall-*.zip.part' EXIT
+mkdir "$stage/kit"
+
+# Runs the end-to-end case $3 once more, for the build in $1 (win32 or win64, $2), on a copy of
+# the prefix its tests began from; the assignments after the case say what it runs instead.
+rerun_case() {
+    local build_dir=$1 build=$2 case=$3 work
+    shift 3
+    work=$(mktemp -d "$stage/e2e.XXXXXX")
+    ln -s "$build_dir/e2e-work/base-prefix" "$work/base-prefix"
+    cp "$build_dir/e2e-work/wine-command" "$work/"
+    env KORVANE_REQUIRE_WIN32=1 KORVANE_BUILD="$build" KORVANE_EXE="$build_dir/KorvaneUninstall.exe" \
+        E2E_FIXTURES="$build_dir/tests/e2e/fixtures" E2E_WORK="$work" "$@" \
+        bash "tests/e2e/cases/$case.sh" >"$build_dir/signed-$case.log" 2>&1 \
+        || { cat "$build_dir/signed-$case.log" >&2; fail "the signed $build build fails $case under Wine; nothing is packaged"; }
+    rm -rf "$work"
+}
+
 shipped=$exe
 if [ -n "$SIGN_MODE" ]; then
     shipped="$stage/KorvaneUninstall.exe"
     sign_file "$exe" "$shipped" "$timestamp" \
         || fail "signing failed: $(signing_error 3)"
     # The signed file runs a whole removal once more, with the same log.
-    mkdir "$stage/e2e"
-    ln -s "$build/e2e-work/base-prefix" "$stage/e2e/base-prefix"
-    cp "$build/e2e-work/wine-command" "$stage/e2e/"
-    KORVANE_REQUIRE_WIN32=1 KORVANE_BUILD=win32 KORVANE_EXE="$shipped" \
-        E2E_FIXTURES="$build/tests/e2e/fixtures" E2E_WORK="$stage/e2e" \
-        bash tests/e2e/cases/full-removal.sh >"$build/signed-e2e.log" 2>&1 \
-        || { cat "$build/signed-e2e.log" >&2; fail "the signed program fails full-removal; nothing is packaged"; }
+    rerun_case "$build" win32 full-removal KORVANE_EXE="$shipped"
     echo "release: the signed program passes full-removal" >&2
     unsigned_listed=$unsigned
 fi
 
+# The kit's programs run elevated too, on machines that may run only signed code: signed like
+# the program, each runs its checks under Wine once more.
+ship_kit() {
+    local arch=$1 build_dir=$2 build_os=$3 kit_exe="$stage/kit/KorvaneConformance-$1.exe"
+    local built_kit="$build_dir/tests/e2e/fixtures/korvane_conformance_tests.exe"
+    if [ -z "$SIGN_MODE" ]; then
+        cp "$built_kit" "$kit_exe"
+        return
+    fi
+    sign_file "$built_kit" "$kit_exe" "$timestamp" \
+        || fail "signing the conformance kit failed: $(signing_error 3)"
+    rerun_case "$build_dir" "$build_os" platform-conformance KORVANE_CONFORMANCE_EXE="$kit_exe"
+}
+ship_kit x86 "$build" win32
+ship_kit x64 "$kit_build" win64
+[ -z "$SIGN_MODE" ] || echo "release: the signed conformance kit passes under Wine" >&2
+
 zip="KorvaneUninstall-$version.zip"
 scripts/release/package.sh "$build" "$shipped" "${unsigned_listed:-}" "$version" "$commit" "$epoch" "$stage/$zip"
 kit="KorvaneUninstall-conformance-$version.zip"
-mkdir "$stage/kit"
-cp "$build/tests/e2e/fixtures/korvane_conformance_tests.exe" "$stage/kit/KorvaneConformance-x86.exe"
-cp "$kit_build/tests/e2e/fixtures/korvane_conformance_tests.exe" "$stage/kit/KorvaneConformance-x64.exe"
 sed "s/@VERSION@/$version/; s/\$/\r/" res/ConformanceKit.txt >"$stage/kit/README.txt"
 # Binaries too carry the licences of what is linked into them, GoogleTest's among them.
 sed 's/$/\r/' LICENSE >"$stage/kit/LICENSE.txt"

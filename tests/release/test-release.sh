@@ -157,6 +157,7 @@ unsigned=$(sha256sum <"$built" | cut -d' ' -f1)
 grep -qxF "release: running the $(ls "$tree/tests/e2e/cases" | wc -l) end-to-end cases on $unsigned" \
     "$work/signed.err" || fail "the release did not test its program: $(cat "$work/signed.err")"
 grep -qxF "release: the signed program passes full-removal" "$work/signed.err" || fail "the signed program was not run"
+grep -qxF "release: the signed conformance kit passes under Wine" "$work/signed.err" || fail "the signed kit was not run"
 
 # The files in their order, checksums that hold, text for Windows.
 [ "$(listing "$work/signed/$zip_name")" = "$listing" ] || fail "the zip's listing"
@@ -169,9 +170,9 @@ grep -qxF "$unsigned  KorvaneUninstall-unsigned.exe" "$files/SHA256SUMS" || fail
 for text in README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt BUILDINFO.txt; do
     expect_crlf "$files/$text"
 done
-# The kit: the conformance executables the release ran under Wine, each needing nothing but
-# what Windows XP SP3 has and asking for elevation, a README for Windows, and the notices of
-# both links, GoogleTest's too.
+# The kit: the conformance executables the release ran under Wine, signed and run again, each
+# needing nothing but what Windows XP SP3 has and asking for elevation, a README for Windows,
+# and the notices of both links, GoogleTest's too.
 for text in README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt; do
     expect_crlf "$work/signed.kit/$text"
 done
@@ -181,9 +182,6 @@ for package in googletest mingw-w64-i686-dev mingw-w64-x86-64-dev g++-mingw-w64-
         || fail "the kit's notices lack $package: $kit_packages"
 done
 grep -qxF $'Copyright 2008, Google Inc.\r' "$work/signed.kit/THIRD-PARTY-NOTICES.txt" || fail "the kit's notices lack GoogleTest's"
-cmp -s "$work/signed.kit/KorvaneConformance-x86.exe" "$tree/build/release/tests/e2e/fixtures/korvane_conformance_tests.exe" \
-    && cmp -s "$work/signed.kit/KorvaneConformance-x64.exe" "$tree/build/release-win64/tests/e2e/fixtures/korvane_conformance_tests.exe" \
-    || fail "the kit's executables are not the ones the release ran"
 for exe in x86=i386 x64=x86-64; do
     artefacts=$(python3 "$source/tests/e2e/check-artefacts.py" --kit \
         "$work/signed.kit/KorvaneConformance-${exe%=*}.exe" "${exe#*=}") || fail "the kit: $artefacts"
@@ -210,13 +208,19 @@ done
 cmp -s "$work/signed/$zip_name" "$work/repacked.zip" || fail "the same build packs into different zips"
 echo "release: $(sha256sum <"$work/signed/$zip_name" | cut -d' ' -f1), packed twice"
 
-# The signature, its timestamp, and a program changed only where a signature goes.
-signed="$files/KorvaneUninstall.exe"
-osslsigncode verify -CAfile "$work/cert.pem" -TSA-CAfile "$work/tsa/tsa.pem" -in "$signed" >"$work/verify.out" 2>&1 \
-    || fail "osslsigncode verify: $(cat "$work/verify.out")"
-grep -qxF "Timestamp Server Signature verification: ok" "$work/verify.out" || fail "no timestamp: $(cat "$work/verify.out")"
-grep -E '^(Message digest algorithm|Signature verification:|Timestamp Server Signature verification)' "$work/verify.out" | sort -u
-python3 - "$built" "$signed" <<'PY' || fail "signing changed more than the signature"
+# The signatures, their timestamps, and programs changed only where a signature goes: the
+# program and the kit's, each the very one the release ran under Wine.
+for pair in "$files/KorvaneUninstall.exe=$built" \
+    "$work/signed.kit/KorvaneConformance-x86.exe=$tree/build/release/tests/e2e/fixtures/korvane_conformance_tests.exe" \
+    "$work/signed.kit/KorvaneConformance-x64.exe=$tree/build/release-win64/tests/e2e/fixtures/korvane_conformance_tests.exe"; do
+    signed=${pair%%=*}
+    name=${signed##*/}
+    osslsigncode verify -CAfile "$work/cert.pem" -TSA-CAfile "$work/tsa/tsa.pem" -in "$signed" >"$work/verify.out" 2>&1 \
+        || fail "osslsigncode verify $name: $(cat "$work/verify.out")"
+    grep -qxF "Timestamp Server Signature verification: ok" "$work/verify.out" || fail "$name has no timestamp: $(cat "$work/verify.out")"
+    [ "$name" != KorvaneUninstall.exe ] \
+        || grep -E '^(Message digest algorithm|Signature verification:|Timestamp Server Signature verification)' "$work/verify.out" | sort -u
+    python3 - "${pair#*=}" "$signed" <<'PY' || fail "signing $name changed more than the signature"
 import struct, sys
 unsigned, signed = (open(path, "rb").read() for path in sys.argv[1:])
 opt = struct.unpack_from("<I", unsigned, 0x3C)[0] + 24
@@ -228,6 +232,7 @@ def blanked(data):
     return bytes(data)
 sys.exit(len(signed) <= len(unsigned) or blanked(signed) != blanked(unsigned))
 PY
+done
 
 # The PKCS#12 way signs the same tested program, through the same signing code.
 (

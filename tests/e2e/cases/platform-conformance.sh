@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The Win32 behaviour the simulated machine copies, checked against Wine with the same cases the
 # unit tests run on the simulation: the executable of the conformance kit for real machines,
-# alone in a folder. It leaves nothing behind, in the registry or on disk.
+# alone in a folder. It leaves nothing behind, in the registry or on disk. KORVANE_CONFORMANCE_EXE
+# names another copy of it to run, a signed one.
 . "$(dirname "$0")/../lib.sh"
 new_machine
-cp "$E2E_FIXTURES/korvane_conformance_tests.exe" "$DRIVE_C/work/"
+cp "${KORVANE_CONFORMANCE_EXE:-$E2E_FIXTURES/korvane_conformance_tests.exe}" \
+    "$DRIVE_C/work/korvane_conformance_tests.exe"
 before=$(machine_state)
 wine_in_work 'C:\work\korvane_conformance_tests.exe' >"$CASE_DIR/stdout" 2>&1 || {
     tr -d '\r' <"$CASE_DIR/stdout" | grep -v '^\[       OK' >&2
