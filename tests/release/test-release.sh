@@ -161,12 +161,23 @@ grep -qxF "release: the signed conformance kit passes under Wine" "$work/signed.
 
 # The files in their order, checksums that hold, text for Windows.
 [ "$(listing "$work/signed/$zip_name")" = "$listing" ] || fail "the zip's listing"
-[ "$(listing "$work/signed/$kit_name")" = "KorvaneConformance-x86.exe KorvaneConformance-x64.exe README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt" ] \
+[ "$(listing "$work/signed/$kit_name")" = "KorvaneConformance-x86.exe KorvaneConformance-x64.exe README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt SHA256SUMS" ] \
     || fail "the conformance kit's listing"
 unpack signed
 files="$work/signed.files"
-(cd "$files" && sha256sum --quiet -c --ignore-missing SHA256SUMS) || fail "SHA256SUMS"
-grep -qxF "$unsigned  KorvaneUninstall-unsigned.exe" "$files/SHA256SUMS" || fail "SHA256SUMS lacks the tested build's hash"
+# Each zip's checksums cover all it holds, and name the unsigned build the release tested, as
+# anyone building the commit gets it.
+while IFS='|' read -r unpacked name tested; do
+    (cd "$unpacked" && sha256sum --quiet -c --ignore-missing SHA256SUMS) || fail "$unpacked/SHA256SUMS does not hold"
+    [ "$(grep -vc -- '-unsigned\.exe$' "$unpacked/SHA256SUMS")" -eq "$(($(ls "$unpacked" | wc -l) - 1))" ] \
+        || fail "$unpacked/SHA256SUMS leaves files out"
+    grep -qxF "$(sha256sum <"$tested" | cut -d' ' -f1)  $name-unsigned.exe" "$unpacked/SHA256SUMS" \
+        || fail "$unpacked/SHA256SUMS lacks the hash of $tested"
+done <<SUMS
+$files|KorvaneUninstall|$built
+$work/signed.kit|KorvaneConformance-x86|$tree/build/release/tests/e2e/fixtures/korvane_conformance_tests.exe
+$work/signed.kit|KorvaneConformance-x64|$tree/build/release-win64/tests/e2e/fixtures/korvane_conformance_tests.exe
+SUMS
 for text in README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt BUILDINFO.txt; do
     expect_crlf "$files/$text"
 done
