@@ -79,6 +79,12 @@ new_machine() {
     cp "$E2E_FIXTURES/KorvaneDriver.exe" "$DRIVE_C/Downloads/KorvaneDriver.exe"
     PROGRAM='C:\Downloads\KorvaneUninstall.exe'
     DRIVER='C:\Downloads\KorvaneDriver.exe'
+    say_what_runs "$DRIVE_C/Downloads/KorvaneUninstall.exe"
+}
+
+# Names the bytes a case runs, so that its output says which build it held to the case.
+say_what_runs() {
+    echo "runs: $(sha256sum <"$1" | cut -d' ' -f1)  ${1##*/}"
 }
 
 wine_in_work() {

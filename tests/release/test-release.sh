@@ -165,6 +165,7 @@ grep -qxF "release: the signed conformance kit passes under Wine" "$work/signed.
     || fail "the conformance kit's listing"
 unpack signed
 files="$work/signed.files"
+kit_built=tests/e2e/fixtures/korvane_conformance_tests.exe
 # Each zip's checksums cover all it holds, and name the unsigned build the release tested, as
 # anyone building the commit gets it.
 while IFS='|' read -r unpacked name tested; do
@@ -175,8 +176,8 @@ while IFS='|' read -r unpacked name tested; do
         || fail "$unpacked/SHA256SUMS lacks the hash of $tested"
 done <<SUMS
 $files|KorvaneUninstall|$built
-$work/signed.kit|KorvaneConformance-x86|$tree/build/release/tests/e2e/fixtures/korvane_conformance_tests.exe
-$work/signed.kit|KorvaneConformance-x64|$tree/build/release-win64/tests/e2e/fixtures/korvane_conformance_tests.exe
+$work/signed.kit|KorvaneConformance-x86|$tree/build/release/$kit_built
+$work/signed.kit|KorvaneConformance-x64|$tree/build/release-win64/$kit_built
 SUMS
 for text in README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt BUILDINFO.txt; do
     expect_crlf "$files/$text"
@@ -220,18 +221,22 @@ cmp -s "$work/signed/$zip_name" "$work/repacked.zip" || fail "the same build pac
 echo "release: $(sha256sum <"$work/signed/$zip_name" | cut -d' ' -f1), packed twice"
 
 # The signatures, their timestamps, and programs changed only where a signature goes: the
-# program and the kit's, each the very one the release ran under Wine.
-for pair in "$files/KorvaneUninstall.exe=$built" \
-    "$work/signed.kit/KorvaneConformance-x86.exe=$tree/build/release/tests/e2e/fixtures/korvane_conformance_tests.exe" \
-    "$work/signed.kit/KorvaneConformance-x64.exe=$tree/build/release-win64/tests/e2e/fixtures/korvane_conformance_tests.exe"; do
-    signed=${pair%%=*}
+# program and the kit's, each the very one the release ran under Wine, and run again signed.
+# Each line: the signed file, the build it was signed from, its build directory, the case the
+# release ran it in again.
+for signing in "$files/KorvaneUninstall.exe|$built|$tree/build/release|full-removal" \
+    "$work/signed.kit/KorvaneConformance-x86.exe|$tree/build/release/$kit_built|$tree/build/release|platform-conformance" \
+    "$work/signed.kit/KorvaneConformance-x64.exe|$tree/build/release-win64/$kit_built|$tree/build/release-win64|platform-conformance"; do
+    IFS='|' read -r signed tested build_dir rerun <<<"$signing"
     name=${signed##*/}
+    grep -q "^runs: $(sha256sum <"$signed" | cut -d' ' -f1)  " "$build_dir/signed-$rerun.log" \
+        || fail "the signed $name is not what ran $rerun again: $(grep '^runs:' "$build_dir/signed-$rerun.log")"
     osslsigncode verify -CAfile "$work/cert.pem" -TSA-CAfile "$work/tsa/tsa.pem" -in "$signed" >"$work/verify.out" 2>&1 \
         || fail "osslsigncode verify $name: $(cat "$work/verify.out")"
     grep -qxF "Timestamp Server Signature verification: ok" "$work/verify.out" || fail "$name has no timestamp: $(cat "$work/verify.out")"
     [ "$name" != KorvaneUninstall.exe ] \
         || grep -E '^(Message digest algorithm|Signature verification:|Timestamp Server Signature verification)' "$work/verify.out" | sort -u
-    python3 - "${pair#*=}" "$signed" <<'PY' || fail "signing $name changed more than the signature"
+    python3 - "$tested" "$signed" <<'PY' || fail "signing $name changed more than the signature"
 import struct, sys
 unsigned, signed = (open(path, "rb").read() for path in sys.argv[1:])
 opt = struct.unpack_from("<I", unsigned, 0x3C)[0] + 24

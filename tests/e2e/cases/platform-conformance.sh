@@ -7,6 +7,7 @@
 new_machine
 cp "${KORVANE_CONFORMANCE_EXE:-$E2E_FIXTURES/korvane_conformance_tests.exe}" \
     "$DRIVE_C/work/korvane_conformance_tests.exe"
+say_what_runs "$DRIVE_C/work/korvane_conformance_tests.exe"
 before=$(machine_state)
 wine_in_work 'C:\work\korvane_conformance_tests.exe' >"$CASE_DIR/stdout" 2>&1 || {
     tr -d '\r' <"$CASE_DIR/stdout" | grep -v '^\[       OK' >&2
