@@ -196,10 +196,9 @@ if [ -n "$SIGN_MODE" ]; then
 fi
 
 # The kit's programs run elevated too, on machines that may run only signed code: signed like
-# the program, each runs its checks under Wine once more.
-# Like the program's, the kit's checksums name the unsigned builds too: what anyone building the
-# commit gets.
-kit_unsigned=""
+# the program, each runs its checks under Wine once more, and the kit's checksums name the
+# unsigned builds too, what anyone building the commit gets.
+kit_unsigned=()
 ship_kit() {
     local arch=$1 build_dir=$2 build_os=$3 kit_exe="$stage/kit/KorvaneConformance-$1.exe"
     local built_kit="$build_dir/tests/e2e/fixtures/korvane_conformance_tests.exe"
@@ -210,7 +209,7 @@ ship_kit() {
     sign_file "$built_kit" "$kit_exe" "$timestamp" \
         || fail "signing the conformance kit failed: $(signing_error 3)"
     rerun_case "$build_dir" "$build_os" platform-conformance KORVANE_CONFORMANCE_EXE="$kit_exe"
-    kit_unsigned+="$(sha256sum <"$built_kit" | cut -d' ' -f1)  KorvaneConformance-$arch-unsigned.exe"$'\n'
+    kit_unsigned+=(--unsigned "KorvaneConformance-$arch-unsigned.exe=$(sha256sum <"$built_kit" | cut -d' ' -f1)")
 }
 ship_kit x86 "$build" win32
 ship_kit x64 "$kit_build" win64
@@ -224,8 +223,7 @@ sed "s/@VERSION@/$version/; s/\$/\r/" res/ConformanceKit.txt >"$stage/kit/README
 sed 's/$/\r/' LICENSE >"$stage/kit/LICENSE.txt"
 python3 scripts/release/provenance.py notices "$version" "$stage/kit/THIRD-PARTY-NOTICES.txt" "${kit_maps[@]}"
 kit_names=(KorvaneConformance-x86.exe KorvaneConformance-x64.exe README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt)
-(cd "$stage/kit" && sha256sum "${kit_names[@]}" && printf %s "$kit_unsigned") >"$stage/kit/SHA256SUMS"
-python3 scripts/release/pack.py "$stage/$kit" "$epoch" "${kit_names[@]/#/$stage/kit/}" "$stage/kit/SHA256SUMS"
+python3 scripts/release/pack.py "$stage/$kit" "$epoch" "${kit_unsigned[@]}" "${kit_names[@]/#/$stage/kit/}"
 # Only whole zips ever appear under their names.
 mkdir -p "$dist"
 for name in "$zip" "$kit"; do

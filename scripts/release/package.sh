@@ -20,9 +20,5 @@ python3 "$here/provenance.py" buildinfo "$build" "$version" "$commit" "$epoch" "
 python3 "$here/provenance.py" sbom "$build" "$version" "$commit" "$epoch" "$files/KorvaneUninstall.exe" \
     "$files/KorvaneUninstall.spdx.json"
 names=(KorvaneUninstall.exe README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt BUILDINFO.txt KorvaneUninstall.spdx.json)
-(
-    cd "$files"
-    sha256sum "${names[@]}"
-    [ -z "$unsigned" ] || echo "$unsigned  KorvaneUninstall-unsigned.exe"
-) >"$files/SHA256SUMS"
-python3 "$here/pack.py" "$zip" "$epoch" "${names[@]/#/$files/}" "$files/SHA256SUMS"
+python3 "$here/pack.py" "$zip" "$epoch" ${unsigned:+--unsigned "KorvaneUninstall-unsigned.exe=$unsigned"} \
+    "${names[@]/#/$files/}"
