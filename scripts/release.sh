@@ -233,4 +233,6 @@ for name in "$zip" "$kit"; do
     mv -f "$dist/.$name.part" "$dist/$name"
     echo "$dist/$name"
 done
+# The zips' own checksums, for the download page beside them; then what the program's zip holds.
+(cd "$dist" && sha256sum "$zip" "$kit")
 python3 -c 'import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).read("SHA256SUMS").decode(), end="")' "$dist/$zip"

@@ -163,6 +163,10 @@ grep -qxF "release: the signed conformance kit passes under Wine" "$work/signed.
 [ "$(listing "$work/signed/$zip_name")" = "$listing" ] || fail "the zip's listing"
 [ "$(listing "$work/signed/$kit_name")" = "KorvaneConformance-x86.exe KorvaneConformance-x64.exe README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt SHA256SUMS" ] \
     || fail "the conformance kit's listing"
+for name in "$zip_name" "$kit_name"; do
+    grep -qxF "$(cd "$work/signed" && sha256sum "$name")" "$work/signed.out" \
+        || fail "the release did not print the checksum of $name: $(cat "$work/signed.out")"
+done
 unpack signed
 files="$work/signed.files"
 kit_built=tests/e2e/fixtures/korvane_conformance_tests.exe
