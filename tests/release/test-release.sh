@@ -170,19 +170,21 @@ done
 unpack signed
 files="$work/signed.files"
 kit_built=tests/e2e/fixtures/korvane_conformance_tests.exe
+# Each program the release ships: where its zip is unpacked, its name, the build it was signed
+# from, that build's directory, and the case the release ran the signed file in again.
+programs=("$files|KorvaneUninstall|$built|$tree/build/release|full-removal"
+    "$work/signed.kit|KorvaneConformance-x86|$tree/build/release/$kit_built|$tree/build/release|platform-conformance"
+    "$work/signed.kit|KorvaneConformance-x64|$tree/build/release-win64/$kit_built|$tree/build/release-win64|platform-conformance")
 # Each zip's checksums cover all it holds, and name the unsigned build the release tested, as
 # anyone building the commit gets it.
-while IFS='|' read -r unpacked name tested; do
+for program in "${programs[@]}"; do
+    IFS='|' read -r unpacked name tested _ <<<"$program"
     (cd "$unpacked" && sha256sum --quiet -c --ignore-missing SHA256SUMS) || fail "$unpacked/SHA256SUMS does not hold"
     [ "$(grep -vc -- '-unsigned\.exe$' "$unpacked/SHA256SUMS")" -eq "$(($(ls "$unpacked" | wc -l) - 1))" ] \
         || fail "$unpacked/SHA256SUMS leaves files out"
     grep -qxF "$(sha256sum <"$tested" | cut -d' ' -f1)  $name-unsigned.exe" "$unpacked/SHA256SUMS" \
         || fail "$unpacked/SHA256SUMS lacks the hash of $tested"
-done <<SUMS
-$files|KorvaneUninstall|$built
-$work/signed.kit|KorvaneConformance-x86|$tree/build/release/$kit_built
-$work/signed.kit|KorvaneConformance-x64|$tree/build/release-win64/$kit_built
-SUMS
+done
 for text in README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt BUILDINFO.txt; do
     expect_crlf "$files/$text"
 done
@@ -226,13 +228,9 @@ echo "release: $(sha256sum <"$work/signed/$zip_name" | cut -d' ' -f1), packed tw
 
 # The signatures, their timestamps, and programs changed only where a signature goes: the
 # program and the kit's, each the very one the release ran under Wine, and run again signed.
-# Each line: the signed file, the build it was signed from, its build directory, the case the
-# release ran it in again.
-for signing in "$files/KorvaneUninstall.exe|$built|$tree/build/release|full-removal" \
-    "$work/signed.kit/KorvaneConformance-x86.exe|$tree/build/release/$kit_built|$tree/build/release|platform-conformance" \
-    "$work/signed.kit/KorvaneConformance-x64.exe|$tree/build/release-win64/$kit_built|$tree/build/release-win64|platform-conformance"; do
-    IFS='|' read -r signed tested build_dir rerun <<<"$signing"
-    name=${signed##*/}
+for program in "${programs[@]}"; do
+    IFS='|' read -r unpacked name tested build_dir rerun <<<"$program"
+    signed=$unpacked/$name.exe name=$name.exe
     grep -q "^runs: $(sha256sum <"$signed" | cut -d' ' -f1)  " "$build_dir/signed-$rerun.log" \
         || fail "the signed $name is not what ran $rerun again: $(grep '^runs:' "$build_dir/signed-$rerun.log")"
     osslsigncode verify -CAfile "$work/cert.pem" -TSA-CAfile "$work/tsa/tsa.pem" -in "$signed" >"$work/verify.out" 2>&1 \
