@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154  # $sudo comes from the script that sources this
 # Package index and installs for the bootstrap scripts, sourced; $sudo is set before use.
 # A mirror can serve an index that does not match its Release file (mid-sync, or a proxy that
 # kept a stale copy). apt then keeps the indexes it did fetch, so a failed update is retried,

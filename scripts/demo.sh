@@ -62,6 +62,7 @@ show_toolkit() {
     echo "   INF files in C:\\windows\\Inf:"
     list_or_none "$(existing "$(inf_directory)" $TOOLKIT_INF_FILES)"
     echo "   Libraries and programs in C:\\windows\\syswow64:"
+    # shellcheck disable=SC2046  # the toolkit's names are one word each
     list_or_none "$(existing "$WINDIR/syswow64" $(printf '%s.dll ' $TOOLKIT_LIBRARIES) $(printf '%s.exe ' $TOOLKIT_PROGRAMS))"
     echo "   Their registered classes:"
     list_or_none "$(classes $TOOLKIT_LIBRARIES)"

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Authenticode signing (SHA-256) through osslsigncode, with a PKCS#12 file or with a key held in
 # a token or HSM (PKCS#11). Sourced by release.sh, which sets SIGN_MODE (pkcs12 or pkcs11),
 # SIGN_PFX, or SIGN_MODULE, SIGN_KEY and SIGN_CERT, and SIGN_SECRET (the password or PIN, a

@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034  # the scripts that source this use its variables
 # Sourced by every end-to-end case. A case runs the real KorvaneUninstall.exe of one build
 # under Wine in a throwaway prefix copied from the base one (the 32-bit build as a 32-bit
 # process in WoW64), sets the machine up with Wine's own tools in that build's registry view

@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034  # the scripts that source this use its variables
 # Puts pieces of the toolkit on a Wine machine the way its own setup and the browser's code
 # download leave them. Sourced by the end-to-end cases, the demo and the benchmark; needs
 # WINEPREFIX, WINDIR (the prefix's C:\windows on disk), WINE (wine.sh) and a build chosen with

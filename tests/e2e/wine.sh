@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # How Wine is started on this machine, and the base prefix the cases, the demo and the
 # benchmark copy. Sourced.
 
