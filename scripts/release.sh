@@ -172,15 +172,15 @@ mkdir "$stage/kit"
 # Runs the end-to-end case $3 once more, for the build in $1 (win32 or win64, $2), on a copy of
 # the prefix its tests began from; the assignments after the case say what it runs instead.
 rerun_case() {
-    local build_dir=$1 build=$2 case=$3 work
+    local build_dir=$1 build_os=$2 case=$3 work
     shift 3
     work=$(mktemp -d "$stage/e2e.XXXXXX")
     ln -s "$build_dir/e2e-work/base-prefix" "$work/base-prefix"
     cp "$build_dir/e2e-work/wine-command" "$work/"
-    env KORVANE_REQUIRE_WIN32=1 KORVANE_BUILD="$build" KORVANE_EXE="$build_dir/KorvaneUninstall.exe" \
+    env KORVANE_REQUIRE_WIN32=1 KORVANE_BUILD="$build_os" KORVANE_EXE="$build_dir/KorvaneUninstall.exe" \
         E2E_FIXTURES="$build_dir/tests/e2e/fixtures" E2E_WORK="$work" "$@" \
         bash "tests/e2e/cases/$case.sh" >"$build_dir/signed-$case.log" 2>&1 \
-        || { cat "$build_dir/signed-$case.log" >&2; fail "the signed $build build fails $case under Wine; nothing is packaged"; }
+        || { cat "$build_dir/signed-$case.log" >&2; fail "the signed $build_os build fails $case under Wine; nothing is packaged"; }
     rm -rf "$work"
 }
 
@@ -200,7 +200,8 @@ fi
 # unsigned builds too, what anyone building the commit gets.
 kit_unsigned=()
 ship_kit() {
-    local arch=$1 build_dir=$2 build_os=$3 kit_exe="$stage/kit/KorvaneConformance-$1.exe"
+    local arch=$1 build_dir=$2 build_os=$3
+    local kit_exe="$stage/kit/KorvaneConformance-$arch.exe"
     local built_kit="$build_dir/tests/e2e/fixtures/korvane_conformance_tests.exe"
     if [ -z "$SIGN_MODE" ]; then
         cp "$built_kit" "$kit_exe"
