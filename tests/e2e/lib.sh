@@ -333,16 +333,19 @@ export_key() {
 # What the machine holds: registry contents below Software, every folder, and every file with
 # its size. The 64-bit view holds the 32-bit one too, under Wow6432Node. Left out are the keys
 # where Wine's font setup notes the fonts it found, which it fills in some runs and not others,
-# depending on which process sets fonts up first (the program touches no font key), and the one
-# Wine's debugger makes whenever it starts. That appeared once, under load, after a process had
-# been ended from outside; whether the program itself failed, its exit code and log say.
+# depending on which process sets fonts up first (the program touches no font key), the one
+# Wine's debugger makes whenever it starts, and the volatile key where Wine keeps display
+# settings for as long as its server runs: never written to the prefix, and filled in or not
+# depending on which process started first. The debugger's appeared once, under load, after a
+# process had been ended from outside; whether the program itself failed, its exit code and
+# log say.
 machine_state() {
     local key
     for key in 'HKLM\Software' 'HKCU\Software'; do
         export_key "$key"
         # reg export writes UTF-16 with a byte order mark.
         iconv -f UTF-16 -t UTF-8 "$DRIVE_C/state.reg" | tr -d '\r' \
-            | awk '/^\[/ { wine = /\\CurrentVersion\\Fonts\]$|\\Software\\Wine\\(Fonts|WineDbg)(\\.*)?\]$/ } !wine'
+            | awk '/^\[/ { wine = /\\CurrentVersion\\Fonts\]$|\\Software\\Wine\\(Fonts|WineDbg|Temporary System Parameters)(\\.*)?\]$/ } !wine'
         rm -f "$DRIVE_C/state.reg"
     done
     # A folder by its name alone: ext4 never gives back the block a folder grew by for a file
