@@ -81,6 +81,17 @@ if [ -n "$(git status --porcelain)" ]; then
     exit 1
 fi
 
+# The version is the one the changelog's newest entry names, and nothing waits under
+# [Unreleased]: else the zip would carry a version already released, with other bytes, or
+# changes nobody has described to the administrators who deploy it.
+version=$(sed -n 's/^project(KorvaneUninstall VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+[ -n "$version" ] || fail "CMakeLists.txt names no version"
+[ -z "$(awk '/^## / { open = $0 == "## [Unreleased]" } open && /^[-*] /' CHANGELOG.md)" ] \
+    || fail "CHANGELOG.md lists changes under [Unreleased]: move them into the entry of a new version, and give CMakeLists.txt that version"
+newest=$(sed -n 's/^## \[\([0-9][0-9.]*\)\] - [0-9]\{4\}-[0-9][0-9]-[0-9][0-9]$/\1/p' CHANGELOG.md | sed -n 1p)
+[ "$newest" = "$version" ] \
+    || fail "the newest entry in CHANGELOG.md is ${newest:-missing}, not $version, the version in CMakeLists.txt: add its entry, ## [$version] - YYYY-MM-DD"
+
 ./scripts/bootstrap.sh
 
 # Everything about signing is settled before the build: a wrong password should not cost one.
@@ -114,8 +125,6 @@ case $SIGN_MODE in
 esac
 unset secret_password secret_pin
 
-version=$(sed -n 's/^project(KorvaneUninstall VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
-[ -n "$version" ] || fail "CMakeLists.txt names no version"
 commit=$(git rev-parse HEAD)
 epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 

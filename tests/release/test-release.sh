@@ -93,6 +93,17 @@ git checkout -q README.md
 touch "$tree/stray.cpp"
 expect_refusal untracked "the tree has changes that are not committed; commit or remove them first:"
 rm "$tree/stray.cpp"
+# A release is of the version the changelog's newest entry names, with nothing left unreleased.
+sed -i 's/^## \[Unreleased\]$/&\n\n### Fixed\n\n- A change that no version names yet./' "$tree/CHANGELOG.md"
+git commit -q -am "a change listed under no version"
+expect_refusal unreleased \
+    "CHANGELOG.md lists changes under [Unreleased]: move them into the entry of a new version, and give CMakeLists.txt that version"
+git reset -q --hard "$commit"
+sed -i 's/^\(project(KorvaneUninstall VERSION \)[0-9.]*/\19.9.9.9/' "$tree/CMakeLists.txt"
+git commit -q -am "a version the changelog does not name"
+expect_refusal unnamed-version \
+    "the newest entry in CHANGELOG.md is $version, not 9.9.9.9, the version in CMakeLists.txt: add its entry, ## [9.9.9.9] - YYYY-MM-DD"
+git reset -q --hard "$commit"
 expect_refusal lonely-timestamp "--timestamp needs --sign or --pkcs11-key" --timestamp http://127.0.0.1:9
 expect_refusal half-pkcs11 "signing through PKCS#11 needs --pkcs11-module, --pkcs11-key and --cert" \
     --pkcs11-module "$module" --pkcs11-key "$token_key"
@@ -125,7 +136,7 @@ for mode in password PIN; do
     grep -qF "$refusal" "$work/terminal.out" || fail "the typed $mode was not used: $(cat "$work/terminal.out")"
     [ ! -e "$work/terminal" ] || fail "a refused release left $(ls -A "$work/terminal")"
 done
-echo "refusals: uncommitted and untracked changes, argument mistakes, missing, garbage and wrong PKCS#12 files, wrong PIN, missing module, no secret without a terminal, wrong secrets typed"
+echo "refusals: uncommitted and untracked changes, changes under no version, a version the changelog does not name, argument mistakes, missing, garbage and wrong PKCS#12 files, wrong PIN, missing module, no secret without a terminal, wrong secrets typed"
 
 # Where the shipped build cannot run, no release: every case fails with the reason.
 sed -i '/^set -u$/a echo "this kernel cannot run 32-bit programs (simulated)"; exit 1' "$tree/tests/e2e/probe-32bit.sh"
