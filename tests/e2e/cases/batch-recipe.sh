@@ -26,6 +26,12 @@ archive_readme_commands() {
          END { exit !found }' "$sources/res/README.txt"
 }
 
+# What the recipe's cmd.exe echoed and said on its error stream: each line it ran, with what it
+# answered, so that a failure shows the step that went wrong.
+cmd_said() {
+    cat "$CASE_DIR/stdout" "$CASE_DIR/stderr" | tr -d '\r'
+}
+
 # Runs the recipe that $2 prints as C:\share\$1 on a machine with the toolkit, the program
 # copied from $3 (below C:\); then again without the program there. The second run's exit code
 # is left in rc and what it said in $CASE_DIR/stderr.
@@ -40,11 +46,11 @@ check_recipe() {
     cp "$KORVANE_EXE" "$program_source"
 
     run_windows_program cmd /c "C:\\share\\$recipe" \
-        || fail "$recipe failed: $(cat "$CASE_DIR/stderr")"
+        || fail "$recipe failed; cmd said: $(cmd_said)"
     cmp -s "$DRIVE_C/$FOLDER_ON_DISK/KorvaneUninstall.exe" "$KORVANE_EXE" \
-        || fail "$recipe: the program is not in its folder"
+        || fail "$recipe: the program is not in its folder; cmd said: $(cmd_said)"
     cp "$DRIVE_C/$FOLDER_ON_DISK/KorvaneUninstall.log" "$CASE_DIR/stdout" \
-        || fail "$recipe: no log beside the program"
+        || fail "$recipe: no log beside the program; cmd said: $(cmd_said)"
     full_removal_log | expect_stdout
     expect_toolkit_gone
     expect_unrelated_kept
