@@ -41,18 +41,21 @@ component_of_inf() {
 # Runs Wine's reg.exe with the arguments; what it said last, without CRs, in REG_ANSWER. Under
 # load, on CI machines and here, reg has now and then ended with 1 for a file or key that was
 # there, unexplained: it gets three tries, each of which sets or reads the same thing again, so
-# a retry hides nothing the program did. A key it reports missing is an answer, not a hiccup.
+# a retry hides nothing the program did; each is noted on standard error, with what reg said,
+# for the day the cause is found. A key it reports missing is an answer, not a hiccup.
 # Its output goes through a file, not a pipe: the Windows services the first Wine program of a
 # session starts inherit it, and a command substitution would wait seconds for them to end.
 wine_reg() {
-    local out="$WINEPREFIX/korvane-reg.out" status
-    for _ in 1 2 3; do
+    local out="$WINEPREFIX/korvane-reg.out" status try
+    for try in 1 2 3; do
         status=0
         LC_ALL=C "$WINE" reg "$@" >"$out" 2>&1 || status=$?
         REG_ANSWER=$(tr -d '\r' <"$out")
         rm -f "$out"
         [ "$status" -ne 0 ] || return 0
         case $REG_ANSWER in *"Unable to find the specified registry key"*) return "$status" ;; esac
+        [ "$try" -lt 3 ] || break
+        echo "note: reg $1 ended with $status, trying again; it said: ${REG_ANSWER:-nothing}" >&2
         sleep 1
     done
     return "$status"
