@@ -380,6 +380,11 @@ expect_stdout_bytes() {
         cat -A "$expected" >&2
         echo "--- actual" >&2
         cat -A "$CASE_DIR/stdout" >&2
+        # Where Wine could not start a process, it says why there, not in the log.
+        if [ -s "$CASE_DIR/stderr" ]; then
+            echo "--- standard error" >&2
+            cat -A "$CASE_DIR/stderr" >&2
+        fi
         fail "standard output differs"
     fi
 }
