@@ -24,10 +24,24 @@ for preset in native native-sanitize fuzz win32 win64; do
     cmake --build --preset "$preset" -j"$jobs"
 done
 
+# Under load, Wine now and then fails to start a process (CreateProcess says 1359) or ends reg
+# with 1, for no fault of the program: there a case that fails runs once more. Its first output
+# stays in the log, the cases that needed the second run are named, and one that fails twice fails.
+second_runs() {
+    local tried failed
+    tried=$(sed -n 's/.*Test *#[0-9]*: \([^ ]*\) \.*\*\*\*\(Failed\|Exception\|Timeout\).*/\1/p' "$1" | sort -u)
+    failed=$(sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) (.*/\1/p' "$1" | sort -u)
+    comm -23 <(printf '%s\n' "$tried") <(printf '%s\n' "$failed") | paste -sd' ' | sed 's/^ *//'
+}
+
 status=0
 for preset in native native-sanitize fuzz win32 win64; do
     echo "== test $preset"
-    ctest --preset "$preset" -j"$jobs" || status=1
+    repeat=()
+    case $preset in win32|win64) repeat=(--repeat until-pass:2) ;; esac
+    ctest --preset "$preset" -j"$jobs" "${repeat[@]}" --output-log "build/$preset/ctest.log" || status=1
+    again=$(second_runs "build/$preset/ctest.log")
+    [ -z "$again" ] || echo "== passed only on a second run: $again"
     # CTest shows a skipped case without the reason its script gave.
     if [ -f "build/$preset/e2e-work/skip-reason" ]; then
         echo "== every e2e.$preset case skipped: $(cat "build/$preset/e2e-work/skip-reason")"
