@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Holds the README's korvane-deploy.ps1 to PowerShell 2.0, which no test here can run: every
 cmdlet it calls, with each parameter it names, must be in that version's help, it must use no
-operator or variable that came later, and an error must stop it with a non-zero exit code.
-Prints what does not fit and exits 1."""
+operator or variable that came later, and an error must stop it with a non-zero exit code. Every
+command line that starts it must set the execution policy for the run. Prints what does not fit
+and exits 1."""
 import re
 import sys
 
@@ -82,8 +83,24 @@ def faults(script):
                         yield f"{cmdlet} -{name}: no such parameter in PowerShell 2.0"
 
 
+# Every recipe starts the script the same way: the execution policy is Restricted by default on
+# client Windows, and a profile could change what the script does.
+STARTED = "-NoProfile -ExecutionPolicy Bypass -File "
+
+
+def starts(readme):
+    text = open(readme, encoding="utf-8").read()
+    found = list(re.finditer(r"-File [^\s`]*korvane-deploy\.ps1", text))
+    if not found:
+        yield "no command line starts korvane-deploy.ps1"
+    for start in found:
+        line = text.count("\n", 0, start.start()) + 1
+        if not text.endswith(STARTED, 0, start.start() + len("-File ")):
+            yield f"line {line}: {start.group(0)} without {STARTED.strip()}"
+
+
 def main():
-    found = list(faults(recipe(sys.argv[1])))
+    found = list(faults(recipe(sys.argv[1]))) + list(starts(sys.argv[1]))
     for fault in found:
         print(fault)
     return 1 if found else 0
