@@ -46,7 +46,7 @@ time_once() {
     wineserver -p
     "$WINE" cmd /c exit >/dev/null 2>&1
     start=$(date +%s%N)
-    # Into a file, as the README has administrators keep the log.
+    # Into a file, as the deploy scripts keep the log.
     "$WINE" "$program" "$@" >"$out/run.log" 2>/dev/null </dev/null
     end=$(date +%s%N)
     wineserver -k

@@ -225,8 +225,20 @@ ship_kit x86 "$build" win32
 ship_kit x64 "$kit_build" win64
 [ -z "$SIGN_MODE" ] || echo "release: the signed conformance kit passes under Wine" >&2
 
+# The deployment kit names the release; a signed release signs its PowerShell scripts like the
+# program, for machines that run only signed scripts. A .cmd file cannot carry a signature.
+scripts/release/deploy-kit.sh "$version" "$stage/deploy"
+if [ -n "$SIGN_MODE" ]; then
+    for script in korvane-deploy.ps1 korvane-detect.ps1; do
+        sign_file "$stage/deploy/$script" "$stage/$script" "$timestamp" \
+            || fail "signing $script failed: $(signing_error 3)"
+        mv "$stage/$script" "$stage/deploy/$script"
+    done
+fi
+
 zip="KorvaneUninstall-$version.zip"
-scripts/release/package.sh "$build" "$shipped" "${unsigned_listed:-}" "$version" "$commit" "$epoch" "$stage/$zip"
+scripts/release/package.sh "$build" "$shipped" "${unsigned_listed:-}" "$version" "$commit" "$epoch" \
+    "$stage/$zip" "$stage/deploy"
 kit="KorvaneUninstall-conformance-$version.zip"
 sed "s/@VERSION@/$version/; s/\$/\r/" res/ConformanceKit.txt >"$stage/kit/README.txt"
 # Binaries too carry the licences of what is linked into them, GoogleTest's among them.

@@ -7,7 +7,7 @@ and BUILDINFO.txt.
   provenance.py check MAP...
   provenance.py notices VERSION OUT PROGRAM=MAP...
   provenance.py buildinfo BUILD_DIR VERSION COMMIT EPOCH OUT
-  provenance.py sbom BUILD_DIR VERSION COMMIT EPOCH EXE OUT
+  provenance.py sbom BUILD_DIR VERSION COMMIT EPOCH EXE OUT [SCRIPT...]
 """
 import glob
 import hashlib
@@ -279,7 +279,7 @@ def purl(package, version, arch):
             "referenceLocator": "pkg:deb/debian/%s@%s?arch=%s" % (package, version.replace("+", "%2B"), arch)}
 
 
-def sbom(build_dir, version, commit, epoch, exe, out):
+def sbom(build_dir, version, commit, epoch, exe, out, *kit):
     map_path = os.path.join(build_dir, "KorvaneUninstall.map")
     arch = debian_architecture()
     digest = hashlib.sha256(open(exe, "rb").read()).hexdigest()
@@ -295,8 +295,17 @@ def sbom(build_dir, version, commit, epoch, exe, out):
         "primaryPackagePurpose": "APPLICATION", "builtDate": created,
         "description": "Takes the Velmor Korvane toolkit off a Windows machine (32-bit Windows console program).",
     }]
+    # The deployment kit's scripts ship beside the program, as its own files.
+    for script in kit:
+        name = os.path.basename(script)
+        packages.append(dict(packages[0], SPDXID=spdx_id("Package-" + name), name=name, packageFileName=name,
+                             sourceInfo="deploy/%s of git commit %s" % (name, commit),
+                             checksums=[{"algorithm": "SHA256", "checksumValue":
+                                         hashlib.sha256(open(script, "rb").read()).hexdigest()}],
+                             description="The deployment kit's %s." % name))
+    described = [p["SPDXID"] for p in packages]
     relationships = [{"spdxElementId": "SPDXRef-DOCUMENT", "relationshipType": "DESCRIBES",
-                      "relatedSpdxElement": program}]
+                      "relatedSpdxElement": element} for element in described]
     extracted = {}
     for component, paths, found, _, refs in components_linked([map_path]):
         for package, package_version in sorted(found.items()):
@@ -330,7 +339,7 @@ def sbom(build_dir, version, commit, epoch, exe, out):
             name, uuid.uuid5(uuid.NAMESPACE_URL, "korvane-uninstall:%s:%s" % (commit, digest))),
         "creationInfo": {"created": created, "creators": ["Organization: " + AUTHORS,
                                                           "Tool: KorvaneUninstall scripts/release.sh"]},
-        "documentDescribes": [program],
+        "documentDescribes": described,
         "packages": packages,
         "relationships": relationships,
     }
@@ -355,7 +364,7 @@ def main(argv):
         # The least and the most arguments each takes (None: no limit).
         "check": (check, 1, None), "notices": (notices, 3, None),
         "buildinfo": (lambda b, v, c, e, o: buildinfo(b, v, c, int(e), o), 5, 5),
-        "sbom": (lambda b, v, c, e, x, o: sbom(b, v, c, int(e), x, o), 6, 6),
+        "sbom": (lambda b, v, c, e, x, o, *k: sbom(b, v, c, int(e), x, o, *k), 6, None),
     }
     _, least, most = commands.get(argv[1] if len(argv) > 1 else None, (None, None, -1))
     given = len(argv) - 2

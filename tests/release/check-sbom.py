@@ -36,6 +36,12 @@ expected = {"name": "KorvaneUninstall", "packageFileName": "KorvaneUninstall.exe
 for field, value in expected.items():
     if program.get(field) != value:
         fail("the program's %s is %r, expected %r" % (field, program.get(field), value))
+# Beside the program, the deployment kit it ships with, each script as it is in the zip.
+shipped = {p["packageFileName"]: p["checksums"] for p in map(packages.get, document["documentDescribes"])}
+for name in ("korvane-deploy.ps1", "korvane-deploy.cmd", "korvane-detect.ps1"):
+    script = hashlib.sha256(open(files + "/" + name, "rb").read()).hexdigest()
+    if shipped.get(name) != [{"algorithm": "SHA256", "checksumValue": script}]:
+        fail("the SBOM describes %s as %s, not with SHA-256 %s" % (name, shipped.get(name), script))
 version = open(files + "/README.txt").readline().split()[-1]
 if program.get("versionInfo") != version:
     fail("the program's version is %r, the README's %r" % (program.get("versionInfo"), version))

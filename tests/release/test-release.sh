@@ -21,7 +21,7 @@ trap cleanup EXIT
 version=$(sed -n 's/^project(KorvaneUninstall VERSION \([0-9.]*\) .*/\1/p' "$source/CMakeLists.txt")
 zip_name="KorvaneUninstall-$version.zip"
 kit_name="KorvaneUninstall-conformance-$version.zip"
-listing="KorvaneUninstall.exe README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt BUILDINFO.txt KorvaneUninstall.spdx.json SHA256SUMS"
+listing="KorvaneUninstall.exe korvane-deploy.ps1 korvane-deploy.cmd korvane-detect.ps1 README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt BUILDINFO.txt KorvaneUninstall.spdx.json SHA256SUMS"
 
 fail() {
     echo "FAIL: $*" >&2
@@ -200,7 +200,7 @@ for program in "${programs[@]}"; do
     grep -qxF "$(sha256sum <"$tested" | cut -d' ' -f1)  $name-unsigned.exe" "$unpacked/SHA256SUMS" \
         || fail "$unpacked/SHA256SUMS lacks the hash of $tested"
 done
-for text in README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt BUILDINFO.txt; do
+for text in korvane-deploy.ps1 korvane-deploy.cmd korvane-detect.ps1 README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt BUILDINFO.txt; do
     expect_crlf "$files/$text"
 done
 # The kit: the conformance executables the release ran under Wine, signed and run again, each
@@ -237,7 +237,7 @@ done
 /usr/bin/python3 "$here/check-sbom.py" "$here/spdx-2.3-schema.json" "$files" "$commit" || fail "the SBOM"
 # The same tested build packs into the same bytes again.
 "$tree/scripts/release/package.sh" "$tree/build/release" "$files/KorvaneUninstall.exe" "$unsigned" \
-    "$version" "$commit" 1796700000 "$work/repacked.zip"
+    "$version" "$commit" 1796700000 "$work/repacked.zip" "$files"
 cmp -s "$work/signed/$zip_name" "$work/repacked.zip" || fail "the same build packs into different zips"
 echo "release: $(sha256sum <"$work/signed/$zip_name" | cut -d' ' -f1), packed twice"
 
@@ -265,6 +265,14 @@ def blanked(data):
     return bytes(data)
 sys.exit(len(signed) <= len(unsigned) or blanked(signed) != blanked(unsigned))
 PY
+done
+
+# The deployment kit's PowerShell scripts, signed with the program's key and timestamped.
+for script in korvane-deploy.ps1 korvane-detect.ps1; do
+    osslsigncode verify -CAfile "$work/cert.pem" -TSA-CAfile "$work/tsa/tsa.pem" -in "$files/$script" >"$work/verify.out" 2>&1 \
+        && grep -qxF "Timestamp Server Signature verification: ok" "$work/verify.out" \
+        || fail "osslsigncode verify $script: $(cat "$work/verify.out")"
+    head -n 1 "$files/$script" | grep -qF ", KorvaneUninstall $version:" || fail "$script does not name $version"
 done
 
 # The PKCS#12 way signs the same tested program, through the same signing code.

@@ -1,20 +1,20 @@
 #!/usr/bin/env python3
-"""Holds the README's korvane-deploy.ps1 to PowerShell 2.0, which no test here can run: every
-cmdlet it calls, with each parameter it names, must be in that version's help, it must use no
-operator or variable that came later, and an error must stop it with a non-zero exit code. Every
-command line that starts it must set the execution policy for the run. Prints what does not fit
-and exits 1."""
+"""check-powershell.py SCRIPT.ps1... -- DOCUMENT...: holds the scripts to PowerShell 2.0, which no
+test here can run: every cmdlet they call, with each parameter they name, must be in that
+version's help, they must use no operator or variable that came later, and an error must stop
+them with a non-zero exit code. Every command line that starts one of them, in the documents or
+the scripts, must set the execution policy for the run. Prints what does not fit and exits 1."""
+import os
 import re
 import sys
 
-# PowerShell 2.0's help (Get-Help <cmdlet> -Full on Windows 7), for the cmdlets the recipe calls.
+# PowerShell 2.0's help (Get-Help <cmdlet> -Full on Windows 7), for the cmdlets the scripts call.
 # A cmdlet missing here is reported: look it up in the 2.0 help before adding it.
 PARAMETERS = {
     "Copy-Item": "LiteralPath Path Destination Container Credential Exclude Filter Force Include "
                  "PassThru Recurse UseTransaction",
+    "ForEach-Object": "Process Begin End InputObject",
     "Get-Item": "LiteralPath Path Credential Exclude Filter Force Include UseTransaction",
-    # No LiteralPath: Get-Acl and Set-Acl gained it in 3.0.
-    "Get-Acl": "Path Audit Exclude Filter Include UseTransaction",
     "Join-Path": "Path ChildPath Credential Resolve UseTransaction",
     "New-Item": "Path Name ItemType Value Credential Force UseTransaction",
     "New-Object": "TypeName ArgumentList Property ComObject Strict",
@@ -25,6 +25,7 @@ PARAMETERS = {
                      "RedirectStandardError RedirectStandardInput RedirectStandardOutput "
                      "UseNewEnvironment Verb Wait WindowStyle WorkingDirectory",
     "Test-Path": "LiteralPath Path Credential Exclude Filter Include IsValid PathType UseTransaction",
+    "Write-Output": "InputObject",
 }
 COMMON = "Verbose Debug ErrorAction WarningAction ErrorVariable WarningVariable OutVariable " \
          "OutBuffer WhatIf Confirm"
@@ -41,15 +42,6 @@ REQUIRED = {
 }
 
 
-def recipe(readme):
-    blocks = re.findall(r"^```powershell\n(.*?)^```$", open(readme, encoding="utf-8").read(),
-                        re.MULTILINE | re.DOTALL)
-    found = [block for block in blocks if block.startswith("# korvane-deploy.ps1:")]
-    if len(found) != 1:
-        sys.exit(f"{readme}: {len(found)} korvane-deploy.ps1 recipes, expected 1")
-    return found[0]
-
-
 def statements(script):
     """The script's lines, continuations joined, without comments or the text of strings."""
     script = re.sub(r"`\n", " ", script)
@@ -62,11 +54,15 @@ def faults(script):
     for what, (pattern, why) in REQUIRED.items():
         if not pattern.search(script):
             yield f"missing {what}: {why}"
+    # The script's own functions are its own to name.
+    own = set(re.findall(r"^function ([A-Za-z]+-[A-Za-z]+)\b", script, re.M))
     for line in statements(script):
         for later in LATER.findall(line):
             yield f"{later}: needs PowerShell 3.0 or later"
         for call in re.finditer(r"\b([A-Z][a-z]+-[A-Z][A-Za-z]+)\b", line):
             cmdlet = call.group(1)
+            if cmdlet in own:
+                continue
             if cmdlet not in PARAMETERS:
                 yield f"{cmdlet}: not among the PowerShell 2.0 cmdlets this check knows"
                 continue
@@ -83,28 +79,31 @@ def faults(script):
                         yield f"{cmdlet} -{name}: no such parameter in PowerShell 2.0"
 
 
-# Every recipe starts the script the same way: the execution policy is Restricted by default on
-# client Windows, and a profile could change what the script does.
+# Every command line starts a script the same way: the execution policy is Restricted by default
+# on client Windows, and a profile could change what the script does.
 STARTED = "-NoProfile -ExecutionPolicy Bypass -File "
 
 
-def starts(readme):
-    text = open(readme, encoding="utf-8").read()
-    found = list(re.finditer(r"-File [^\s`]*korvane-deploy\.ps1", text))
-    if not found:
-        yield "no command line starts korvane-deploy.ps1"
-    for start in found:
+def starts(document, names):
+    text = open(document, encoding="utf-8").read()
+    for start in re.finditer(r"-File [^\s`]*(?:%s)" % "|".join(map(re.escape, names)), text):
         line = text.count("\n", 0, start.start()) + 1
         if not text.endswith(STARTED, 0, start.start() + len("-File ")):
-            yield f"line {line}: {start.group(0)} without {STARTED.strip()}"
+            yield f"{document}:{line}: {start.group(0)} without {STARTED.strip()}"
 
 
-def main():
-    found = list(faults(recipe(sys.argv[1]))) + list(starts(sys.argv[1]))
+def main(scripts, documents):
+    found = [f"{script}: {fault}" for script in scripts
+             for fault in faults(open(script, encoding="utf-8").read().replace("\r\n", "\n"))]
+    names = [os.path.basename(script) for script in scripts]
+    found += [fault for document in documents + scripts for fault in starts(document, names)]
     for fault in found:
         print(fault)
     return 1 if found else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    if "--" not in sys.argv:
+        sys.exit(__doc__)
+    split = sys.argv.index("--")
+    sys.exit(main(sys.argv[1:split], sys.argv[split + 1:]))
