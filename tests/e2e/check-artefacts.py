@@ -5,6 +5,7 @@ imported function (through objdump -p, as a reviewer would) against those the ol
 the program is for has, and the resources: exactly one manifest holding only the trust
 information, the version strings, and an icon. With --kit, the same of an executable of the
 conformance kit, which has no version resource or icon."""
+import os
 import re
 import struct
 import subprocess
@@ -159,7 +160,7 @@ def version_strings(block):
     """Key/value pairs of the StringFileInfo of a VS_VERSIONINFO block."""
     text = block.decode("utf-16-le", errors="replace")
     pairs = {}
-    for key in ("CompanyName", "FileDescription", "FileVersion", "ProductName",
+    for key in ("CompanyName", "FileDescription", "FileVersion", "LegalCopyright", "ProductName",
                 "ProductVersion", "OriginalFilename"):
         m = re.search(key + r"\x00+([^\x00]+)\x00", text)
         if m:
@@ -241,7 +242,10 @@ def check(path, expected_machine, expected_revision=None):
     strings = version_strings(versions[0][0][1])
     expected = {"CompanyName": "Velmor", "ProductName": "Korvane",
                 "FileDescription": "Velmor Korvane Uninstall utility",
-                "OriginalFilename": "KorvaneUninstall.exe"}
+                "OriginalFilename": "KorvaneUninstall.exe",
+                # The holder LICENSE names, as it names it.
+                "LegalCopyright": next(l.strip() for l in open(os.path.join(os.path.dirname(__file__), "..", "..", "LICENSE"))
+                                       if l.startswith("Copyright"))}
     for key, value in expected.items():
         if strings.get(key) != value:
             fail("%s: %s is %r, expected %r" % (path, key, strings.get(key), value))
