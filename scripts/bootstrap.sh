@@ -9,7 +9,7 @@ packages=(
     wine wine64 wixl
     clang libclang-rt-14-dev
     osslsigncode openssl
-    reuse shellcheck python3-jsonschema softhsm2 libengine-pkcs11-openssl
+    reuse shellcheck python3-jsonschema python3-debian python3-license-expression softhsm2 libengine-pkcs11-openssl
 )
 command -v python3 >/dev/null 2>&1 || packages+=(python3)
 # The shipped program is 32-bit: Wine runs it in WoW64 with its 32-bit half.

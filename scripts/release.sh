@@ -107,6 +107,7 @@ case $SIGN_MODE in
         [ -n "$password_given" ] || ask_secret password "$pfx" KORVANE_SIGN_PASSWORD
         signing_options
         signing_works || fail "$pfx does not open with that password, or is no PKCS#12 file"
+        signed_with=("$(command -v osslsigncode)")
         ;;
     pkcs11)
         [ -f "$module" ] && [ -r "$module" ] || fail "cannot read the PKCS#11 module $module"
@@ -121,6 +122,7 @@ case $SIGN_MODE in
                 *) fail "cannot sign with $key through $module: $(signing_error 2)" ;;
             esac
         fi
+        signed_with=("$(command -v osslsigncode)" "$SIGN_ENGINE" "$module")
         ;;
 esac
 unset secret_password secret_pin
@@ -135,7 +137,9 @@ cmake --build "$build" -j"$(nproc)" >"$build/build.log" 2>&1 || { tail -n 20 "$b
 exe="$build/KorvaneUninstall.exe"
 artefacts=$(python3 tests/e2e/check-artefacts.py "$exe" i386 "commit $commit") \
     || fail "the build is not what ships: $artefacts"
-python3 scripts/release/provenance.py check "$build/KorvaneUninstall.map" >/dev/null || fail "the notices do not cover the link"
+python=/usr/bin/python3
+$python scripts/release/provenance.py notices "$version" /dev/null "KorvaneUninstall.exe=$build/KorvaneUninstall.map" \
+    || fail "the notices do not cover the link"
 unsigned=$(sha256sum <"$exe" | cut -d' ' -f1)
 
 # Only bytes that passed every end-to-end case ship: the very file packed below, as the 32-bit
@@ -171,7 +175,7 @@ for kit_exe in "$build=i386" "$kit_build=x86-64"; do
 done
 kit_maps=("KorvaneConformance-x86.exe=$build/korvane_conformance_tests.map"
           "KorvaneConformance-x64.exe=$kit_build/korvane_conformance_tests.map")
-python3 scripts/release/provenance.py check "${kit_maps[@]#*=}" >/dev/null \
+$python scripts/release/provenance.py notices "$version" /dev/null "${kit_maps[@]}" \
     || fail "the notices do not cover the conformance kit's link"
 
 stage=$(mktemp -d)
@@ -238,14 +242,18 @@ fi
 
 zip="KorvaneUninstall-$version.zip"
 scripts/release/package.sh "$build" "$shipped" "${unsigned_listed:-}" "$version" "$commit" "$epoch" \
-    "$stage/$zip" "$stage/deploy"
+    "$stage/$zip" "$stage/deploy" ${signed_with[@]+"${signed_with[@]}"}
 kit="KorvaneUninstall-conformance-$version.zip"
 sed "s/@VERSION@/$version/; s/\$/\r/" res/ConformanceKit.txt >"$stage/kit/README.txt"
 # Binaries too carry the licences of what is linked into them, GoogleTest's among them.
 sed 's/$/\r/' LICENSE >"$stage/kit/LICENSE.txt"
-python3 scripts/release/provenance.py notices "$version" "$stage/kit/THIRD-PARTY-NOTICES.txt" "${kit_maps[@]}"
-kit_names=(KorvaneConformance-x86.exe KorvaneConformance-x64.exe README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt)
-python3 scripts/release/pack.py "$stage/$kit" "$epoch" "${kit_unsigned[@]}" "${kit_names[@]/#/$stage/kit/}"
+$python scripts/release/provenance.py notices "$version" "$stage/kit/THIRD-PARTY-NOTICES.txt" "${kit_maps[@]}"
+$python scripts/release/provenance.py sbom --name KorvaneUninstall-conformance --version "$version" --commit "$commit" \
+    --epoch "$epoch" --out "$stage/kit/KorvaneConformance.spdx.json" \
+    --program "$stage/kit/KorvaneConformance-x86.exe" "$build" "${kit_maps[0]#*=}" \
+    --program "$stage/kit/KorvaneConformance-x64.exe" "$kit_build" "${kit_maps[1]#*=}"
+kit_names=(KorvaneConformance-x86.exe KorvaneConformance-x64.exe README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt KorvaneConformance.spdx.json)
+$python scripts/release/pack.py "$stage/$kit" "$epoch" "${kit_unsigned[@]}" "${kit_names[@]/#/$stage/kit/}"
 # Only whole zips ever appear under their names.
 mkdir -p "$dist"
 for name in "$zip" "$kit"; do

@@ -10,10 +10,9 @@ signing_options() {
     case $SIGN_MODE in
         pkcs12) SIGN_OPTIONS+=(-pkcs12 "$SIGN_PFX") ;;
         pkcs11)
-            local engines
-            engines=$(openssl version -e | sed -n 's/^ENGINESDIR: "\(.*\)"$/\1/p')
             # osslsigncode finds the engine itself where it is where OpenSSL keeps engines.
-            [ ! -f "$engines/pkcs11.so" ] || SIGN_OPTIONS+=(-pkcs11engine "$engines/pkcs11.so")
+            SIGN_ENGINE=$(openssl version -e | sed -n 's/^ENGINESDIR: "\(.*\)"$/\1/p')/pkcs11.so
+            [ ! -f "$SIGN_ENGINE" ] || SIGN_OPTIONS+=(-pkcs11engine "$SIGN_ENGINE")
             SIGN_OPTIONS+=(-pkcs11module "$SIGN_MODULE" -certs "$SIGN_CERT" -key "$SIGN_KEY")
             ;;
     esac

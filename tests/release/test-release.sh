@@ -176,7 +176,7 @@ grep -qxF "release: the signed conformance kit passes under Wine" "$work/signed.
 
 # The files in their order, checksums that hold, text for Windows.
 [ "$(listing "$work/signed/$zip_name")" = "$listing" ] || fail "the zip's listing"
-[ "$(listing "$work/signed/$kit_name")" = "KorvaneConformance-x86.exe KorvaneConformance-x64.exe README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt SHA256SUMS" ] \
+[ "$(listing "$work/signed/$kit_name")" = "KorvaneConformance-x86.exe KorvaneConformance-x64.exe README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt KorvaneConformance.spdx.json SHA256SUMS" ] \
     || fail "the conformance kit's listing"
 for name in "$zip_name" "$kit_name"; do
     grep -qxF "$(cd "$work/signed" && sha256sum "$name")" "$work/signed.out" \
@@ -226,8 +226,12 @@ artefacts=$(python3 "$source/tests/e2e/check-artefacts.py" "$built" i386 "commit
 tr -d '\r' <"$files/BUILDINFO.txt" >"$work/buildinfo"
 grep -qxF "Commit:            $commit" "$work/buildinfo" || fail "BUILDINFO.txt lacks the commit"
 grep -qxF "SOURCE_DATE_EPOCH: 1796700000 (2026-12-08T03:20:00Z)" "$work/buildinfo" || fail "BUILDINFO.txt lacks the commit's time"
-for package in g++-mingw-w64-i686-win32 gcc-mingw-w64-i686-win32 binutils-mingw-w64-i686 mingw-w64-common mingw-w64-i686-dev cmake; do
-    [ "$(awk -v p="$package" '$1 == p && NF == 2 {print $2}' "$work/buildinfo")" = "$(dpkg-query -W -f='${Version}' "$package")" ] \
+# What built it, and what packed and signed it: Debian's python3 and zlib, osslsigncode, OpenSSL,
+# the PKCS#11 engine and the token's module.
+python_package=$(dpkg -S "$(realpath /usr/bin/python3)" | cut -d: -f1)
+for package in g++-mingw-w64-i686-win32 gcc-mingw-w64-i686-win32 binutils-mingw-w64-i686 mingw-w64-common mingw-w64-i686-dev cmake \
+        "$python_package" zlib1g osslsigncode libssl3 libengine-pkcs11-openssl libsofthsm2; do
+    [ "$(awk -v p="$package" '$1 == p && NF == 2 {print $2}' "$work/buildinfo")" = "$(dpkg-query -W -f='${Version}\n' "$package" | head -n 1)" ] \
         || fail "BUILDINFO.txt lacks $package at its installed version"
 done
 for package in gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 mingw-w64-i686-dev; do
@@ -235,9 +239,12 @@ for package in gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 mingw-w64-i686-
         || fail "THIRD-PARTY-NOTICES.txt lacks $package"
 done
 /usr/bin/python3 "$here/check-sbom.py" "$here/spdx-2.3-schema.json" "$files" "$commit" || fail "the SBOM"
+/usr/bin/python3 -c 'import json, sys, jsonschema; jsonschema.validate(*(json.load(open(f)) for f in sys.argv[1:]))' \
+    "$work/signed.kit/KorvaneConformance.spdx.json" "$here/spdx-2.3-schema.json" || fail "the kit's SBOM"
 # The same tested build packs into the same bytes again.
 "$tree/scripts/release/package.sh" "$tree/build/release" "$files/KorvaneUninstall.exe" "$unsigned" \
-    "$version" "$commit" 1796700000 "$work/repacked.zip" "$files"
+    "$version" "$commit" 1796700000 "$work/repacked.zip" "$files" "$(command -v osslsigncode)" \
+    "$(openssl version -e | sed -n 's/^ENGINESDIR: "\(.*\)"$/\1/p')/pkcs11.so" "$module"
 cmp -s "$work/signed/$zip_name" "$work/repacked.zip" || fail "the same build packs into different zips"
 echo "release: $(sha256sum <"$work/signed/$zip_name" | cut -d' ' -f1), packed twice"
 
