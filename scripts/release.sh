@@ -25,6 +25,8 @@ SIGNING is one of:
                             by its RFC 7512 URI, with its certificate (and chain) in PEM; the PIN
                             comes from KORVANE_SIGN_PIN or, when that is unset, the terminal
   --timestamp URL   have the signature timestamped by this RFC 3161 server
+  --timestamp-ca CA.pem
+                    the CA of that server's certificate, where the system's CAs lack it
   --dist DIR        where the zip goes (dist/)
 USAGE
     exit 2
@@ -40,7 +42,7 @@ absolute() {
     case $1 in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac
 }
 
-pfx="" module="" key="" cert="" timestamp="" dist="$(cd "$(dirname "$0")/.." && pwd)/dist"
+pfx="" module="" key="" cert="" timestamp="" timestamp_ca="" dist="$(cd "$(dirname "$0")/.." && pwd)/dist"
 while [ $# -gt 0 ]; do
     [ $# -ge 2 ] || usage
     case $1 in
@@ -49,6 +51,7 @@ while [ $# -gt 0 ]; do
         --pkcs11-key) key=$2 ;;
         --cert) cert=$(absolute "$2") ;;
         --timestamp) timestamp=$2 ;;
+        --timestamp-ca) timestamp_ca=$(absolute "$2") ;;
         --dist) dist=$(absolute "$2") ;;
         *) usage ;;
     esac
@@ -62,9 +65,12 @@ elif [ -n "$module$key$cert" ]; then
     [ -n "$module" ] && [ -n "$key" ] && [ -n "$cert" ] \
         || fail "signing through PKCS#11 needs --pkcs11-module, --pkcs11-key and --cert"
     case $key in pkcs11:*) ;; *) fail "--pkcs11-key takes a PKCS#11 URI (pkcs11:token=...;object=...)" ;; esac
+    # The URI shows in the process list and in messages: never the PIN, which it could carry.
+    case $key in *[?\;]pin-value=*) fail "--pkcs11-key carries the PIN (pin-value=): leave it out of the URI, and give the PIN in KORVANE_SIGN_PIN or on the terminal" ;; esac
     SIGN_MODE=pkcs11
 fi
 [ -z "$timestamp" ] || [ -n "$SIGN_MODE" ] || fail "--timestamp needs --sign or --pkcs11-key"
+[ -z "$timestamp_ca" ] || [ -n "$timestamp" ] || fail "--timestamp-ca needs --timestamp"
 if [ -n "$SIGN_MODE" ] && [ -z "$timestamp" ]; then
     echo "release: warning: no --timestamp: the signature stops being valid when the certificate expires" >&2
 fi
@@ -126,6 +132,10 @@ case $SIGN_MODE in
         ;;
 esac
 unset secret_password secret_pin
+if [ -n "$timestamp" ] && ! signing_works "$timestamp"; then
+    echo "release: $(signing_error 2)" >&2
+    fail "cannot have the signature timestamped by $timestamp"
+fi
 
 commit=$(git rev-parse HEAD)
 epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
@@ -200,8 +210,10 @@ rerun_case() {
 shipped=$exe
 if [ -n "$SIGN_MODE" ]; then
     shipped="$stage/KorvaneUninstall.exe"
+    signing_identity "$stage" "$timestamp_ca"
     sign_file "$exe" "$shipped" "$timestamp" \
         || fail "signing failed: $(signing_error 3)"
+    signature_holds "$shipped" "$timestamp" || fail "the signature of KorvaneUninstall.exe does not verify: $(verify_error)"
     # The signed file runs a whole removal once more, with the same log.
     rerun_case "$build" win32 full-removal KORVANE_EXE="$shipped"
     echo "release: the signed program passes full-removal" >&2
@@ -222,6 +234,7 @@ ship_kit() {
     fi
     sign_file "$built_kit" "$kit_exe" "$timestamp" \
         || fail "signing the conformance kit failed: $(signing_error 3)"
+    signature_holds "$kit_exe" "$timestamp" || fail "the signature of KorvaneConformance-$arch.exe does not verify: $(verify_error)"
     rerun_case "$build_dir" "$build_os" platform-conformance KORVANE_CONFORMANCE_EXE="$kit_exe"
     kit_unsigned+=(--unsigned "KorvaneConformance-$arch-unsigned.exe=$(sha256sum <"$built_kit" | cut -d' ' -f1)")
 }
@@ -236,9 +249,12 @@ if [ -n "$SIGN_MODE" ]; then
     for script in korvane-deploy.ps1 korvane-detect.ps1; do
         sign_file "$stage/deploy/$script" "$stage/$script" "$timestamp" \
             || fail "signing $script failed: $(signing_error 3)"
+        signature_holds "$stage/$script" "$timestamp" || fail "the signature of $script does not verify: $(verify_error)"
         mv "$stage/$script" "$stage/deploy/$script"
     done
 fi
+
+[ -z "$SIGN_MODE" ] || echo "release: every signature it made verifies" >&2
 
 zip="KorvaneUninstall-$version.zip"
 scripts/release/package.sh "$build" "$shipped" "${unsigned_listed:-}" "$version" "$commit" "$epoch" \

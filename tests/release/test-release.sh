@@ -126,6 +126,11 @@ KORVANE_SIGN_PIN=1111 expect_refusal wrong-pin "the token refused the PIN for $t
     --pkcs11-module "$module" --pkcs11-key "$token_key" --cert "$work/cert.pem"
 KORVANE_SIGN_PIN=2468 expect_refusal no-module "cannot read the PKCS#11 module $work/none.so" \
     --pkcs11-module "$work/none.so" --pkcs11-key "$token_key" --cert "$work/cert.pem"
+expect_refusal pin-in-uri "--pkcs11-key carries the PIN (pin-value=): leave it out of the URI, and give the PIN in KORVANE_SIGN_PIN or on the terminal" \
+    --pkcs11-module "$module" --pkcs11-key "$token_key;pin-value=2468" --cert "$work/cert.pem"
+! grep -q 2468 "$work/pin-in-uri.err" || fail "the refusal shows the PIN: $(cat "$work/pin-in-uri.err")"
+KORVANE_SIGN_PIN=2468 expect_refusal no-timestamp "cannot have the signature timestamped by http://127.0.0.1:9" \
+    --pkcs11-module "$module" --pkcs11-key "$token_key" --cert "$work/cert.pem" --timestamp http://127.0.0.1:9
 # On a terminal the secret is asked for.
 for mode in password PIN; do
     case $mode in
@@ -140,7 +145,7 @@ for mode in password PIN; do
     grep -qF "$refusal" "$work/terminal.out" || fail "the typed $mode was not used: $(cat "$work/terminal.out")"
     [ ! -e "$work/terminal" ] || fail "a refused release left $(ls -A "$work/terminal")"
 done
-echo "refusals: uncommitted and untracked changes, changes under no version, a version the changelog does not name, argument mistakes, missing, garbage and wrong PKCS#12 files, wrong PIN, missing module, no secret without a terminal, wrong secrets typed"
+echo "refusals: uncommitted and untracked changes, changes under no version, a version the changelog does not name, argument mistakes, missing, garbage and wrong PKCS#12 files, wrong PIN, missing module, a PIN in the URI, a timestamp server that does not answer, no secret without a terminal, wrong secrets typed"
 
 # Where the shipped build cannot run, no release: every case fails with the reason.
 sed -i '/^set -u$/a echo "this kernel cannot run 32-bit programs (simulated)"; exit 1' "$tree/tests/e2e/probe-32bit.sh"
@@ -163,7 +168,8 @@ done
 for _ in $(seq 50); do [ -s "$work/tsa.port" ] && break; sleep 0.1; done
 timestamp="http://127.0.0.1:$(cat "$work/tsa.port")"
 KORVANE_SIGN_PIN=2468 SIGN_SECRET=exported PATH="$work/spy:$PATH" release signed --pkcs11-module "$module" \
-    --pkcs11-key "$token_key" --cert "$work/cert.pem" --timestamp "$timestamp" || fail "$(cat "$work/signed.err")"
+    --pkcs11-key "$token_key" --cert "$work/cert.pem" --timestamp "$timestamp" --timestamp-ca "$work/tsa/tsa.pem" \
+    || fail "$(cat "$work/signed.err")"
 [ -s "$work/spy.log" ] || fail "no build tool was watched"
 ! grep -qE 'KORVANE_SIGN|SIGN_SECRET|2468' "$work/spy.log" || fail "a build tool saw the PIN"
 ! grep -q "warning" "$work/signed.err" || fail "a timestamped release warned: $(cat "$work/signed.err")"
@@ -171,6 +177,7 @@ built="$tree/build/release/KorvaneUninstall.exe"
 unsigned=$(sha256sum <"$built" | cut -d' ' -f1)
 grep -qxF "release: running the $(ls "$tree/tests/e2e/cases" | wc -l) end-to-end cases on $unsigned" \
     "$work/signed.err" || fail "the release did not test its program: $(cat "$work/signed.err")"
+grep -qxF "release: every signature it made verifies" "$work/signed.err" || fail "the signatures were not verified"
 grep -qxF "release: the signed program passes full-removal" "$work/signed.err" || fail "the signed program was not run"
 grep -qxF "release: the signed conformance kit passes under Wine" "$work/signed.err" || fail "the signed kit was not run"
 
@@ -282,12 +289,20 @@ for script in korvane-deploy.ps1 korvane-detect.ps1; do
     head -n 1 "$files/$script" | grep -qF ", KorvaneUninstall $version:" || fail "$script does not name $version"
 done
 
-# The PKCS#12 way signs the same tested program, through the same signing code.
+# The PKCS#12 way signs the same tested program, through the same signing code, and what it
+# signed verifies against its certificate alone: not once changed, nor against another's.
 (
     . "$tree/scripts/release/sign.sh"
     SIGN_MODE=pkcs12 SIGN_PFX="$work/cert.pfx" SIGN_SECRET=throwaway
     signing_options
     sign_file "$built" "$work/pfx-signed.exe" || fail "PKCS#12 signing: $SIGN_ERROR"
+    mkdir "$work/identity"
+    signing_identity "$work/identity"
+    signature_holds "$work/pfx-signed.exe" || fail "a signature made does not verify: $SIGN_ERROR"
+    ! signature_holds "$files/KorvaneUninstall.exe" "$timestamp" || fail "a signature verifies without its timestamp server's CA"
+    cp "$work/pfx-signed.exe" "$work/changed.exe"
+    printf 'x' | dd of="$work/changed.exe" bs=1 seek=1024 conv=notrunc status=none
+    ! signature_holds "$work/changed.exe" || fail "a changed program verifies"
 )
 osslsigncode verify -CAfile "$work/cert.pem" -in "$work/pfx-signed.exe" >"$work/verify-pfx.out" 2>&1 \
     || fail "osslsigncode verify (PKCS#12): $(cat "$work/verify-pfx.out")"
