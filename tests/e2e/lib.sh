@@ -46,9 +46,19 @@ end_machine() {
     fi
 }
 
+# A case that passed notes it under the SHA-256 of the program it ran, in E2E_RECORDS (from
+# CTest), where a release of those very bytes looks before it runs the cases again; the note
+# holds the digest of the cases it passed as they stood.
+PROGRAM_SHA256=$(sha256sum <"$KORVANE_EXE" | cut -d' ' -f1)
+CASES_SHA256=$(bash "$(dirname "${BASH_SOURCE[0]}")/cases-digest.sh")
 cleanup() {
+    local status=$?
     end_machine
     rm -rf "$CASE_DIR"
+    if [ "$status" -eq 0 ] && [ -n "${E2E_RECORDS:-}" ]; then
+        mkdir -p "$E2E_RECORDS/$PROGRAM_SHA256"
+        echo "$CASES_SHA256" >"$E2E_RECORDS/$PROGRAM_SHA256/e2e.$KORVANE_BUILD.$CASE_NAME"
+    fi
 }
 trap cleanup EXIT
 

@@ -3,9 +3,11 @@
 # refusal, which leaves no zip behind; a release whose cases cannot run on this machine, which
 # is refused; and a release signed with a key in a throwaway SoftHSM2 token and timestamped by
 # a throwaway RFC 3161 server, and what its zips say about the program.
-# Arguments: the source tree and the shipped build's end-to-end work directory.
+# Arguments: the source tree, the shipped build's end-to-end work directory, and the copy whose
+# program the end-to-end cases have run (release-tree.sh), if they have: then its release relies
+# on their passes.
 set -euo pipefail
-source=$1 e2e_work=$2
+source=$1 e2e_work=$2 tree=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
 if [ -f "$e2e_work/skip-reason" ]; then
     [ "${KORVANE_REQUIRE_WIN32:-0}" != 1 ] || { echo "FAIL: $(cat "$e2e_work/skip-reason")" >&2; exit 1; }
@@ -29,17 +31,19 @@ fail() {
 }
 
 # The tree as it stands, committed in a repository of its own: a release is made of a commit.
-tree="$work/tree"
-mkdir "$tree"
-tar -C "$source" --exclude=./build --exclude=./dist --exclude=./.git -cf - . | tar -C "$tree" -xf -
-# Changes gathered under [Unreleased] wait for a version of their own; what is released here is
-# the version the tree names, so that the suite passes between releases too.
-awk '/^## / { waiting = $0 == "## [Unreleased]"; print; if (waiting) print ""; next } !waiting' \
-    "$source/CHANGELOG.md" >"$tree/CHANGELOG.md"
+# Where the cases ran its program, and each passed, its release relies on them; one case's note
+# says it passed cases that have changed since, so that the release runs that case alone.
+[ -n "$tree" ] || { tree="$work/tree"; bash "$here/release-tree.sh" "$source" "$tree"; }
+ran_cases="" digest=$(bash "$tree/tests/e2e/cases-digest.sh")
+if [ -f "$tree/build/release/KorvaneUninstall.exe" ]; then
+    passed="$tree/build/e2e-passed/$(sha256sum <"$tree/build/release/KorvaneUninstall.exe" | cut -d' ' -f1)"
+    ran_cases=yes
+    for case in "$tree"/tests/e2e/cases/*.sh; do
+        [ "$(cat "$passed/e2e.win32.$(basename "$case" .sh)" 2>/dev/null)" = "$digest" ] || ran_cases=""
+    done
+    [ -z "$ran_cases" ] || echo "0000" >"$passed/e2e.win32.planted-msi"
+fi
 git() { command git -C "$tree" -c user.name=Release -c user.email=release@korvane.invalid "$@"; }
-git init -q
-git add -A
-GIT_AUTHOR_DATE=@1796700000 GIT_COMMITTER_DATE=@1796700000 git commit -q -m "the tree under test"
 commit=$(git rev-parse HEAD)
 
 release() {
@@ -147,12 +151,10 @@ for mode in password PIN; do
 done
 echo "refusals: uncommitted and untracked changes, changes under no version, a version the changelog does not name, argument mistakes, missing, garbage and wrong PKCS#12 files, wrong PIN, missing module, a PIN in the URI, a timestamp server that does not answer, no secret without a terminal, wrong secrets typed"
 
-# Where the shipped build cannot run, no release: every case fails with the reason.
+# Where the shipped build cannot run, no release, and nothing built.
 sed -i '/^set -u$/a echo "this kernel cannot run 32-bit programs (simulated)"; exit 1' "$tree/tests/e2e/probe-32bit.sh"
 git commit -q -am "a machine that runs no 32-bit programs"
-expect_refusal no-32bit "an end-to-end case failed (build/release/e2e.log); nothing is packaged"
-grep -qF "KORVANE_REQUIRE_WIN32=1, but this kernel cannot run 32-bit programs (simulated)" \
-    "$tree/build/release/e2e.log" || fail "the cases did not say why they could not run"
+expect_refusal no-32bit "the shipped 32-bit build cannot run here, so its end-to-end cases cannot: this kernel cannot run 32-bit programs (simulated); nothing is built"
 git reset -q --hard "$commit"
 echo "no release where the 32-bit build cannot run"
 
@@ -175,8 +177,13 @@ KORVANE_SIGN_PIN=2468 SIGN_SECRET=exported PATH="$work/spy:$PATH" release signed
 ! grep -q "warning" "$work/signed.err" || fail "a timestamped release warned: $(cat "$work/signed.err")"
 built="$tree/build/release/KorvaneUninstall.exe"
 unsigned=$(sha256sum <"$built" | cut -d' ' -f1)
-grep -qxF "release: running the $(ls "$tree/tests/e2e/cases" | wc -l) end-to-end cases on $unsigned" \
-    "$work/signed.err" || fail "the release did not test its program: $(cat "$work/signed.err")"
+# Its cases ran once: before, on these very bytes, or now.
+cases=$(ls "$tree/tests/e2e/cases" | wc -l)
+tested="running the $cases end-to-end cases on $unsigned"
+[ -z "$ran_cases" ] || tested="running 1 of the $cases end-to-end cases on $unsigned; the others passed on it before (build/e2e-passed/$unsigned)"
+grep -qxF "release: $tested" "$work/signed.err" || fail "the release did not test its program: $(cat "$work/signed.err")"
+[ "$(cat "$tree/build/e2e-passed/$unsigned"/e2e.win32.* | grep -cxF "$digest")" -eq "$cases" ] \
+    || fail "the release did not note each case that passed"
 grep -qxF "release: every signature it made verifies" "$work/signed.err" || fail "the signatures were not verified"
 grep -qxF "release: the signed program passes full-removal" "$work/signed.err" || fail "the signed program was not run"
 grep -qxF "release: the signed conformance kit passes under Wine" "$work/signed.err" || fail "the signed kit was not run"
