@@ -164,7 +164,7 @@ unsigned=$(sha256sum <"$exe" | cut -d' ' -f1)
 # a note for these very bytes and these very cases (the suite runs them on the tree its release
 # test releases) does not run again. A case that could not run counts as one that failed.
 cases=$(ctest --test-dir "$build" -L e2e -N | sed -n 's/^ *Test *#[0-9]*: \(e2e\.win32\.[^ ]*\)$/\1/p' | grep -vx 'e2e\.win32\.base-prefix')
-[ "$(wc -w <<<"$cases")" -gt 1 ] || fail "the build has no end-to-end cases"
+[ -n "$cases" ] || fail "the build has no end-to-end cases"
 passed="build/e2e-passed/$unsigned"
 digest=$(bash tests/e2e/cases-digest.sh)
 untested() {
@@ -229,13 +229,17 @@ rerun_case() {
     rm -rf "$work"
 }
 
+# Signs $1 into $2, which ships as $3; a signature that does not verify stops the release.
+sign_verified() {
+    sign_file "$1" "$2" "$timestamp" || fail "signing $3 failed: $(signing_error 3)"
+    signature_holds "$2" "$timestamp" || fail "the signature of $3 does not verify: $(verify_error)"
+}
+
 shipped=$exe
 if [ -n "$SIGN_MODE" ]; then
     shipped="$stage/KorvaneUninstall.exe"
     signing_identity "$stage" "$timestamp_ca"
-    sign_file "$exe" "$shipped" "$timestamp" \
-        || fail "signing failed: $(signing_error 3)"
-    signature_holds "$shipped" "$timestamp" || fail "the signature of KorvaneUninstall.exe does not verify: $(verify_error)"
+    sign_verified "$exe" "$shipped" KorvaneUninstall.exe
     # The signed file runs a whole removal once more, with the same log.
     rerun_case "$build" win32 full-removal KORVANE_EXE="$shipped"
     echo "release: the signed program passes full-removal" >&2
@@ -254,9 +258,7 @@ ship_kit() {
         cp "$built_kit" "$kit_exe"
         return
     fi
-    sign_file "$built_kit" "$kit_exe" "$timestamp" \
-        || fail "signing the conformance kit failed: $(signing_error 3)"
-    signature_holds "$kit_exe" "$timestamp" || fail "the signature of KorvaneConformance-$arch.exe does not verify: $(verify_error)"
+    sign_verified "$built_kit" "$kit_exe" "KorvaneConformance-$arch.exe"
     rerun_case "$build_dir" "$build_os" platform-conformance KORVANE_CONFORMANCE_EXE="$kit_exe"
     kit_unsigned+=(--unsigned "KorvaneConformance-$arch-unsigned.exe=$(sha256sum <"$built_kit" | cut -d' ' -f1)")
 }
@@ -269,9 +271,7 @@ ship_kit x64 "$kit_build" win64
 scripts/release/deploy-kit.sh "$version" "$stage/deploy"
 if [ -n "$SIGN_MODE" ]; then
     for script in korvane-deploy.ps1 korvane-detect.ps1; do
-        sign_file "$stage/deploy/$script" "$stage/$script" "$timestamp" \
-            || fail "signing $script failed: $(signing_error 3)"
-        signature_holds "$stage/$script" "$timestamp" || fail "the signature of $script does not verify: $(verify_error)"
+        sign_verified "$stage/deploy/$script" "$stage/$script" "$script"
         mv "$stage/$script" "$stage/deploy/$script"
     done
 fi
