@@ -27,6 +27,7 @@ AUTHORS = re.sub(r"^Copyright \(c\) [0-9, -]+ ", "", COPYRIGHT)
 LIST = "scripts/release/components.json"
 CATALOGUE = json.load(open(os.path.join(HERE, "components.json")))
 AND_OR = r"\s+(and|or)\s+"
+OWNED = {}  # dpkg's answers so far: an SBOM asks for every linked file
 
 
 class Refusal(Exception):
@@ -74,15 +75,17 @@ def owners(paths):
     """{path: Debian package} through dpkg -S, following a symbolic link where dpkg knows only its
     target; a package keeps its architecture where several are installed."""
     def ask(candidates):
+        if not candidates:
+            return {}
         answer = subprocess.run(["dpkg", "-S"] + sorted(set(candidates.values())), capture_output=True, text=True)
         found = dict(reversed(line.split(": ", 1)) for line in answer.stdout.splitlines() if ": " in line)
         return {path: found[c].split(",")[0] for path, c in candidates.items() if c in found}
 
-    result = ask({p: p for p in paths})
-    result.update(ask({p: os.path.realpath(p) for p in paths if p not in result}))
-    if unowned := sorted(set(paths) - set(result)):
+    OWNED.update(ask({p: p for p in paths if p not in OWNED}))
+    OWNED.update(ask({p: os.path.realpath(p) for p in paths if p not in OWNED}))
+    if unowned := sorted(set(paths) - set(OWNED)):
         raise Refusal("no Debian package owns %s" % ", ".join(unowned))
-    return result
+    return {p: OWNED[p] for p in paths}
 
 
 def packages(names):
