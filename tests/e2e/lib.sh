@@ -348,14 +348,15 @@ export_key() {
 # settings for as long as its server runs: never written to the prefix, and filled in or not
 # depending on which process started first. The debugger's appeared once, under load, after a
 # process had been ended from outside; whether the program itself failed, its exit code and
-# log say.
+# log say. So did, once, Wine's list of the host's network adapters under NetworkCards, which
+# the base prefix holds empty.
 machine_state() {
     local key
     for key in 'HKLM\Software' 'HKCU\Software'; do
         export_key "$key"
         # reg export writes UTF-16 with a byte order mark.
         iconv -f UTF-16 -t UTF-8 "$DRIVE_C/state.reg" | tr -d '\r' \
-            | awk '/^\[/ { wine = /\\CurrentVersion\\Fonts\]$|\\Software\\Wine\\(Fonts|WineDbg|Temporary System Parameters)(\\.*)?\]$/ } !wine'
+            | awk '/^\[/ { wine = /\\CurrentVersion\\(Fonts\]|NetworkCards\\.*)$|\\Software\\Wine\\(Fonts|WineDbg|Temporary System Parameters)(\\.*)?\]$/ } !wine'
         rm -f "$DRIVE_C/state.reg"
     done
     # A folder by its name alone: ext4 never gives back the block a folder grew by for a file
