@@ -35,7 +35,7 @@ list_or_none() {
 }
 
 subkeys() {
-    "$WINE" reg query "$1" "$REG_VIEW" 2>/dev/null | tr -d '\r' | sed -n 's/^HKEY_LOCAL_MACHINE.*\\//p'
+    "$WINE" "$REG_EXE" query "$1" "$REG_VIEW" 2>/dev/null | tr -d '\r' | sed -n 's/^HKEY_LOCAL_MACHINE.*\\//p'
 }
 
 existing() {

@@ -114,7 +114,7 @@ windows_path() {
 }
 
 install_toolkit_msi() {
-    wine_in_work msiexec /i "$(windows_path "$E2E_FIXTURES/KorvaneToolkit.msi")" /qn \
+    wine_in_work 'C:\windows\system32\msiexec.exe' /i "$(windows_path "$E2E_FIXTURES/KorvaneToolkit.msi")" /qn \
         || fail "msiexec could not install the toolkit package"
     [ -f "$DRIVE_C/Program Files/Korvane/readme.txt" ] || fail "the package installed nothing"
 }

@@ -45,11 +45,13 @@ component_of_inf() {
 # for the day the cause is found. A key it reports missing is an answer, not a hiccup.
 # Its output goes through a file, not a pipe: the Windows services the first Wine program of a
 # session starts inherit it, and a command substitution would wait seconds for them to end.
+# By its full path: Wine starts a bare name through start.exe, one process more each time.
+readonly REG_EXE='C:\windows\system32\reg.exe'
 wine_reg() {
     local out="$WINEPREFIX/korvane-reg.out" status try
     for try in 1 2 3; do
         status=0
-        LC_ALL=C "$WINE" reg "$@" >"$out" 2>&1 || status=$?
+        LC_ALL=C "$WINE" "$REG_EXE" "$@" >"$out" 2>&1 || status=$?
         REG_ANSWER=$(tr -d '\r' <"$out")
         rm -f "$out"
         [ "$status" -ne 0 ] || return 0

@@ -41,7 +41,7 @@ outside_kit() {
 new_kit_machine
 install_toolkit "$E2E_FIXTURES"
 install_unrelated "$E2E_FIXTURES"
-computer=$(wine_in_work cmd /c 'echo %COMPUTERNAME%' | tr -d '\r')
+computer=$(wine_in_work 'C:\windows\system32\cmd.exe' /c 'echo %COMPUTERNAME%' | tr -d '\r')
 header="Run: 2026-12-31 23:30:05 UTC, computer $computer, KorvaneUninstall $version, korvane-deploy.cmd"
 deploy 64
 expect_deploy 0
