@@ -27,6 +27,15 @@ apt_install() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install "${options[@]}" -t "$suite" "$@" >/dev/null
 }
 
+# Those of the packages given that are not installed, one per line, a name with an architecture
+# (wine32:i386) in that architecture: one dpkg-query for all, each reads dpkg's whole database.
+not_installed() {
+    { dpkg-query -W -f='${Package} ${Architecture} ${Status}\n' "$@" 2>/dev/null || true; } \
+        | awk 'BEGIN { for (i = 1; i < ARGC; i++) wanted[ARGV[i]]; ARGC = 1 }
+               / install ok installed$/ { delete wanted[$1]; delete wanted[$1 ":" $2] }
+               END { for (package in wanted) print package }' "$@" | sort
+}
+
 installed() {
-    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+    [ -z "$(not_installed "$1")" ]
 }

@@ -16,10 +16,7 @@ command -v python3 >/dev/null 2>&1 || packages+=(python3)
 wine32=wine32:i386
 
 . "$(dirname "$0")/apt.sh"
-missing=()
-for package in "${packages[@]}" "$wine32"; do
-    installed "$package" || missing+=("$package")
-done
+mapfile -t missing < <(not_installed "${packages[@]}" "$wine32")
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
