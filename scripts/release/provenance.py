@@ -144,8 +144,7 @@ def notices_of(component, document, text, used):
                 raise Refusal("the copyright file no longer holds the text from %r to %r" % (start, end))
             parts.append("\n".join(lines[lines.index(start):lines.index(end, lines.index(start)) + 1]))
         return parts, {}
-    texts = {p.license.synopsis: p.license.text for p in document.all_license_paragraphs()}
-    holders = {}
+    texts, holders = {p.license.synopsis: p.license.text for p in document.all_license_paragraphs()}, {}
     for _, paragraph in used:
         names = re.split(AND_OR, paragraph.license.synopsis)[::2]
         if len(names) == 1 and paragraph.license.text:
@@ -228,9 +227,8 @@ def toolchain_files(build_dir, map_paths):
     taken = [p for m in map_paths for p in linked(m)]
     built = {m.group(1) or m.group(2) for p in taken if made(p, map_paths)
              for m in [re.search(r"CMakeFiles/(.+?)\.dir/|lib([^/]+)\.a$", p)] if m}
-    for target in open(os.path.join(build_dir, "CMakeFiles", "TargetDirectories.txt")).read().split():
-        if os.path.basename(target)[:-len(".dir")] not in built:
-            continue
+    targets = open(os.path.join(build_dir, "CMakeFiles", "TargetDirectories.txt")).read().split()
+    for target in (t for t in targets if os.path.basename(t)[:-len(".dir")] in built):
         for depfile in glob.glob(os.path.join(target, "**", "*.d"), recursive=True):
             tools.update(re.findall(r"(?<![^\s])(/usr/\S+)", open(depfile).read().replace("\\\n", " ")))
     return {os.path.normpath(p) for p in tools} | {p for p in taken if not made(p, map_paths)}
@@ -353,8 +351,7 @@ def sbom(args):
     # The same content gives the same namespace, and other content another.
     digest = hashlib.sha256(json.dumps(document, sort_keys=True).encode()).hexdigest()
     document["documentNamespace"] = "https://spdx.org/spdxdocs/%s-%s" % (document["name"], digest)
-    with open(args.out, "w", encoding="utf-8") as sink:
-        sink.write(json.dumps(document, indent=2) + "\n")
+    open(args.out, "w", encoding="utf-8").write(json.dumps(document, indent=2) + "\n")
 
 
 def main():
