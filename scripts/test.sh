@@ -18,15 +18,14 @@ mapfile -t scripts < <(find .ci scripts tests -type f \( -name '*.sh' -o -path .
 shellcheck --external-sources --source-path=SCRIPTDIR --severity=warning "${scripts[@]}"
 
 jobs=$(nproc)
-for preset in native native-sanitize fuzz win32 win64; do
+build_preset() {
+    local preset=$1 options=()
     echo "== build $preset"
     # The 32-bit cases run the program of the tree the release test releases, which then relies on
     # their passes: each case runs once on the bytes that ship.
-    options=()
     [ "$preset" != win32 ] || options=(-DKORVANE_RELEASE_TREE=ON)
-    cmake --preset "$preset" ${options[@]+"${options[@]}"} >/dev/null
-    cmake --build --preset "$preset" -j"$jobs"
-done
+    cmake --preset "$preset" ${options[@]+"${options[@]}"} >/dev/null && cmake --build --preset "$preset" -j"$jobs"
+}
 
 # Under load, Wine now and then fails to start a process (CreateProcess says 1359) or ends reg
 # with 1, for no fault of the program: there a case that fails runs once more. Its first output
@@ -52,16 +51,37 @@ test_preset() {
     return $status
 }
 
-status=0
-for preset in native native-sanitize fuzz; do
-    test_preset "$preset" || status=1
+# The 32-bit tests take longest, and their release test at the end mostly waits on one process
+# at a time: they start first, and the 64-bit tests run beside them one at a time, so that they
+# fill the core it leaves idle rather than slow the cases it waits for. The rest is built and
+# tested meanwhile at the lowest priority, in what the Windows tests leave of the machine; the
+# fuzz targets, which run for a fixed time, at full priority. What the Windows tests said follows.
+status=0 running=()
+if build_preset win32; then
+    test_preset win32 >build/win32/test.out 2>&1 &
+    running+=("win32=$!")
+else
+    status=1
+fi
+if build_preset win64; then
+    test_preset win64 1 >build/win64/test.out 2>&1 &
+    running+=("win64=$!")
+else
+    status=1
+fi
+# A subshell of its own, made the lowest priority, with all it runs.
+(
+    renice -n 19 -p "$BASHPID" >/dev/null
+    status=0
+    for preset in native native-sanitize fuzz; do
+        build_preset "$preset" || { status=1; continue; }
+        [ "$preset" = fuzz ] || test_preset "$preset" || status=1
+    done
+    exit $status
+) || status=1
+test_preset fuzz || status=1
+for job in ${running[@]+"${running[@]}"}; do
+    wait "${job#*=}" || status=1
+    cat "build/${job%=*}/test.out"
 done
-# The release test at the end of the 32-bit tests mostly waits on one process at a time: the
-# 64-bit tests run beside them one at a time, so that they fill the core it leaves idle rather
-# than slow the 32-bit cases it waits for; what they said follows.
-test_preset win64 1 >build/win64/test.out 2>&1 &
-win64=$!
-test_preset win32 || status=1
-wait "$win64" || status=1
-cat build/win64/test.out
 exit $status
