@@ -335,33 +335,46 @@ expect_unrelated_kept() {
     expect_key_kept "HKLM\\Software\\Classes\\CLSID\\$(library_clsid notkorvane)"
 }
 
-# Writes $1 to C:\state.reg.
-export_key() {
-    wine_reg export "$1" 'C:\state.reg' /reg:64 /y || fail "reg export $1: $REG_ANSWER"
-}
-
-# What the machine holds: registry contents below Software, every folder, and every file with
-# its size. The 64-bit view holds the 32-bit one too, under Wow6432Node. Left out are the keys
-# where Wine's font setup notes the fonts it found, which it fills in some runs and not others,
-# depending on which process sets fonts up first (the program touches no font key), the one
-# Wine's debugger makes whenever it starts, and the volatile key where Wine keeps display
-# settings for as long as its server runs: never written to the prefix, and filled in or not
-# depending on which process started first. The debugger's appeared once, under load, after a
-# process had been ended from outside; whether the program itself failed, its exit code and
-# log say. So did, once, Wine's list of the host's network adapters under NetworkCards, which
-# the base prefix holds empty.
+# What the machine holds: registry contents below Software, every folder, and every file with its
+# size. The 64-bit view holds the 32-bit one too, under Wow6432Node. The registry is read from the
+# files of the prefix, which Wine's server writes when it ends, less its volatile keys: the
+# session ends here, and the next program starts another. reg export would ask the server for each
+# of some 24,000 keys, 15 s a time here; these files take milliseconds. A key is named as reg
+# names it, without the time Wine notes it was last written. Left out are the keys where Wine's
+# font setup notes the fonts it found, which it fills in some runs and not others, depending on
+# which process sets fonts up first (the program touches no font key), and the one Wine's debugger
+# makes whenever it starts. The debugger's appeared once, under load, after a process had been
+# ended from outside; whether the program itself failed, its exit code and log say. So is
+# NetworkCards, where Wine lists the host's network adapters in keys it never writes out: the base
+# prefix holds it empty, and once a session has filled it in, the files lack it.
 machine_state() {
-    local key
-    for key in 'HKLM\Software' 'HKCU\Software'; do
-        export_key "$key"
-        # reg export writes UTF-16 with a byte order mark.
-        iconv -f UTF-16 -t UTF-8 "$DRIVE_C/state.reg" | tr -d '\r' \
-            | awk '/^\[/ { wine = /\\CurrentVersion\\(Fonts\]|NetworkCards\\.*)$|\\Software\\Wine\\(Fonts|WineDbg|Temporary System Parameters)(\\.*)?\]$/ } !wine'
-        rm -f "$DRIVE_C/state.reg"
+    local hive
+    end_machine
+    for hive in system=HKEY_LOCAL_MACHINE user=HKEY_CURRENT_USER; do
+        awk -v root="${hive#*=}" '
+            function wine_own(key) {
+                return key ~ /\\CurrentVersion\\(Fonts|NetworkCards(\\.*)?)\]$|\\Software\\Wine\\(Fonts|WineDbg)(\\.*)?\]$/
+            }
+            /^\[/ {
+                key = $0
+                sub(/\] [0-9]+$/, "]", key)
+                gsub(/\\\\/, "\\", key)
+                key = "[" root "\\" substr(key, 2)
+                shown = 0
+                if (key !~ /^\[[A-Z_]+\\Software[\\\]]/) next
+                # A key with subkeys and no values has no section of its own there.
+                for (end = index(key, "\\Software") + 8; (i = index(substr(key, end + 1), "\\")) > 0; end += i) {
+                    parent = substr(key, 1, end + i - 1) "]"
+                    if (!(parent in seen) && !wine_own(parent)) { seen[parent]; print parent; print "" }
+                }
+                if (shown = !wine_own(key)) { seen[key]; print key }
+                next
+            }
+            shown && !/^#time=/' "$WINEPREFIX/${hive%=*}.reg"
     done
     # A folder by its name alone: ext4 never gives back the block a folder grew by for a file
     # since deleted, so its size says nothing about what the machine holds.
-    (cd "$DRIVE_C" && find . -path ./state.reg -prune -o -type d -printf '%p/\n' -o -printf '%p %s\n' | sort)
+    (cd "$DRIVE_C" && find . -type d -printf '%p/\n' -o -printf '%p %s\n' | sort)
 }
 
 # The machine holds what $1, an earlier machine_state, says; else the case fails with $2 and
