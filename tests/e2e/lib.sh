@@ -363,8 +363,11 @@ machine_state() {
                 shown = 0
                 if (key !~ /^\[[A-Z_]+\\Software[\\\]]/) next
                 # A key with subkeys and no values has no section of its own there.
-                for (end = index(key, "\\Software") + 8; (i = index(substr(key, end + 1), "\\")) > 0; end += i) {
-                    parent = substr(key, 1, end + i - 1) "]"
+                n = split(substr(key, 2, length(key) - 2), name, "\\")
+                path = "[" name[1]
+                for (j = 2; j < n; j++) {
+                    path = path "\\" name[j]
+                    parent = path "]"
                     if (!(parent in seen) && !wine_own(parent)) { seen[parent]; print parent; print "" }
                 }
                 if (shown = !wine_own(key)) { seen[key]; print key }
